@@ -1,0 +1,211 @@
+// The analysis. Bin means are summed front to back, one window per vector
+// lane, so the rounding of every mean is that of a plain loop.
+#include "allan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tauspan {
+namespace {
+
+// Overlapped windows start one sample apart. At step i, window j needs sample
+// f0 + j + i, so the samples of W windows at one step lie side by side, and a
+// (time, value) pair in memory is already a pair of lanes: adding the raw
+// memory of W samples to W accumulator pairs sums W windows at once.
+constexpr int kMaxWidth = 32;
+
+typedef double Lanes __attribute__((vector_size(64)));   // 4 samples
+typedef long long Masks __attribute__((vector_size(64)));
+
+inline Lanes load(const Sample* p) {
+  Lanes x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+// Means of the W windows [f0 + j, f0 + j + len[j]). Reads up to sample
+// f0 + max(len) + W - 2, which the caller keeps inside the series.
+template <int W>
+[[gnu::always_inline]] inline void mean_of_windows(const Sample* s, size_t f0,
+                                                   const size_t* len, Sample* out) {
+  constexpr size_t K = W / 4;
+  Lanes acc[K];
+  for (size_t k = 0; k < K; ++k) acc[k] = Lanes{};
+  const size_t lmin = *std::min_element(len, len + static_cast<size_t>(W));
+  const size_t lmax = *std::max_element(len, len + static_cast<size_t>(W));
+  const Sample* base = s + f0;
+  for (size_t i = 0; i < lmin; ++i) {
+#pragma GCC unroll 8
+    for (size_t k = 0; k < K; ++k) acc[k] += load(base + i + 4 * k);
+  }
+  if (lmin < lmax) {
+    // Windows that are done keep their sum; blending rather than adding 0
+    // keeps a sum of -0.0 negative.
+    Masks lens[K];
+    for (size_t k = 0; k < K; ++k) {
+      for (size_t m = 0; m < 8; ++m) lens[k][m] = static_cast<long long>(len[4 * k + m / 2]);
+    }
+    for (size_t i = lmin; i < lmax; ++i) {
+      const Masks step = Masks{} + static_cast<long long>(i);
+#pragma GCC unroll 8
+      for (size_t k = 0; k < K; ++k) {
+        const Lanes x = load(base + i + 4 * k);
+        acc[k] = step < lens[k] ? acc[k] + x : acc[k];
+      }
+    }
+  }
+  for (int j = 0; j < W; ++j) {
+    const double count = static_cast<double>(len[j]);
+    out[j] = Sample{acc[j / 4][(j % 4) * 2] / count, acc[j / 4][(j % 4) * 2 + 1] / count};
+  }
+}
+
+void means_base(const Sample* s, size_t f0, const size_t* len, Sample* out) {
+  mean_of_windows<8>(s, f0, len, out);
+}
+[[gnu::target("avx2")]] void means_avx2(const Sample* s, size_t f0, const size_t* len,
+                                        Sample* out) {
+  mean_of_windows<16>(s, f0, len, out);
+}
+[[gnu::target("avx512f")]] void means_avx512(const Sample* s, size_t f0, const size_t* len,
+                                             Sample* out) {
+  mean_of_windows<32>(s, f0, len, out);
+}
+
+struct Kernel {
+  int width;
+  void (*means)(const Sample*, size_t, const size_t*, Sample*);
+};
+
+Kernel pick_kernel() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return {32, means_avx512};
+  if (__builtin_cpu_supports("avx2")) return {16, means_avx2};
+  return {8, means_base};
+}
+
+bool is_missing(const Sample& s) { return s.time == kMissing || s.value == kMissing; }
+
+// Windows closed but not yet averaged. Overlapped windows wait until a full
+// vector of them is there; everything else is averaged at once.
+struct PendingWindows {
+  const SampleSeries& series;
+  SampleSeries& bins;
+  Kernel kernel;
+  size_t first_begin = 0;
+  size_t len[kMaxWidth] = {};
+  int count = 0;
+
+  void flush() {
+    const size_t first_bin = bins.size() - static_cast<size_t>(count);
+    const size_t lmax = count ? *std::max_element(len, len + static_cast<size_t>(count)) : 0;
+    if (count == kernel.width &&
+        first_begin + lmax + static_cast<size_t>(count) - 2 < series.size()) {
+      kernel.means(series.data(), first_begin, len, bins.data() + first_bin);
+    } else {
+      for (int j = 0; j < count; ++j) {
+        bins[first_bin + static_cast<size_t>(j)] =
+            window_mean(std::span(series.data() + first_begin + static_cast<size_t>(j), len[j]));
+      }
+    }
+    count = 0;
+  }
+
+  void add(size_t begin, size_t end, bool vectorizable) {
+    if (count > 0 && begin != first_begin + static_cast<size_t>(count)) flush();
+    if (count == 0) first_begin = begin;
+    bins.emplace_back();
+    len[count++] = end - begin;
+    if (!vectorizable || count == kernel.width) flush();
+  }
+};
+
+}  // namespace
+
+TimeExtent time_extent(const SampleSeries& series, const RunSettings& settings) {
+  if (settings.time_column < 0) {
+    return {0, static_cast<double>(series.size() - 1) * settings.time_multiplier};
+  }
+  TimeExtent e{series.front().time, series.back().time};
+  for (const Sample& s : series) {
+    if (s.time <= e.t_min) e.t_min = s.time;
+    if (s.time >= e.t_max) e.t_max = s.time;
+  }
+  return e;
+}
+
+TauRange tau_range(const SampleSeries& series, const TimeExtent& extent,
+                   const RunSettings& settings) {
+  TauRange r{settings.min_tau, settings.max_tau};
+  if (r.min_tau == 0) r.min_tau = series[2].time - extent.t_min;
+  if (r.max_tau == 0) r.max_tau = (extent.t_max - extent.t_min) * 0.25;
+  return r;
+}
+
+double tau_at(double k, int32_t n, double min_tau, double max_tau, bool log_spacing) {
+  const double nd = n;
+  if (nd < 2) return min_tau;
+  if (log_spacing) return std::pow(min_tau / max_tau, (nd - k) / (nd - 1)) * max_tau;
+  return (k - 1) / (nd - 1) * (max_tau - min_tau) + min_tau;
+}
+
+Sample window_mean(std::span<const Sample> window) {
+  double sum_time = 0;
+  double sum_value = 0;
+  int64_t count = 0;
+  for (const Sample& s : window) {
+    if (s.value == kMissing || s.time == kMissing) continue;
+    sum_time += s.time;
+    sum_value += s.value;
+    ++count;
+  }
+  if (count > 0) {
+    return {sum_time / static_cast<double>(count), sum_value / static_cast<double>(count)};
+  }
+  return {kMissing, kMissing};
+}
+
+SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
+                          SampleSeries reuse) {
+  static const Kernel kernel = pick_kernel();
+  SampleSeries bins = std::move(reuse);
+  bins.clear();
+  const size_t n = series.size();
+  if (n == 0) return bins;
+  if (overlap) bins.reserve(n);
+  const Sample* s = series.data();
+  bool clean = !is_missing(s[0]);  // the vector sums do not skip missing samples
+  PendingWindows pending{series, bins, kernel};
+  size_t front = 0;
+  for (size_t i = 1; i < n; ++i) {
+    if (clean && is_missing(s[i])) {
+      pending.flush();
+      clean = false;
+    }
+    if (tau > s[i].time - s[front].time) continue;
+    pending.add(front, i, overlap && clean);
+    front = overlap ? front + 1 : i;
+  }
+  if (s[n - 1].time - s[front].time > 0.9 * tau) pending.add(front, n, overlap && clean);
+  pending.flush();
+  return bins;
+}
+
+double allan_variance(const SampleSeries& bins, double tau, double jitter) {
+  const double threshold = tau * (1.0 - jitter);
+  double sum = 0;
+  int64_t count = 0;
+  size_t lag = 0;
+  for (const Sample& lead : bins) {
+    if (lead.value == kMissing) continue;
+    if (threshold > lead.time - bins[lag].time) continue;
+    const double d = bins[lag].value - lead.value;
+    sum += d * d;
+    ++count;
+    ++lag;
+  }
+  return count > 0 ? (sum / static_cast<double>(count)) * 0.5 : 0;
+}
+
+}  // namespace tauspan

@@ -1,0 +1,59 @@
+// The analysis: time extent, tau range and schedule, bin means, estimator.
+// Pure functions of their arguments; nothing here reads or prints.
+#ifndef TAUSPAN_ALLAN_H_
+#define TAUSPAN_ALLAN_H_
+
+#include <cstdint>
+#include <span>
+
+#include "sample.h"
+
+namespace tauspan {
+
+struct TimeExtent {
+  double t_min = 0;
+  double t_max = 0;
+};
+
+struct TauRange {
+  double min_tau = 0;
+  double max_tau = 0;
+};
+
+// Lowest and highest sample time, wherever they stand in the series. With the
+// row-number time base (negative time_column) the times are not consulted:
+// 0 to (N - 1) * time_multiplier.
+TimeExtent time_extent(const SampleSeries& series, const RunSettings& settings);
+
+// The settings' min_tau and max_tau, each replaced when it is 0: the smallest
+// by (third sample's time - t_min), the largest by (t_max - t_min) * 0.25.
+// Nothing else is checked: the smallest may exceed the largest. Needs at least
+// three samples.
+TauRange tau_range(const SampleSeries& series, const TimeExtent& extent,
+                   const RunSettings& settings);
+
+// The k-th of n taus (k from 1). With n < 2, min_tau. Logarithmic spacing
+// ends exactly on max_tau but meets min_tau only up to rounding.
+double tau_at(double k, int32_t n, double min_tau, double max_tau, bool log_spacing);
+
+// Mean time and mean value of the window's samples, skipping any whose time
+// or value is kMissing; (kMissing, kMissing) when none is left.
+Sample window_mean(std::span<const Sample> window);
+
+// The bin means of one tau, in the order they close. A sample closes the
+// window when it lies tau or more after the window's front sample; with
+// overlap only that front sample then leaves, without it the whole window.
+// The last window counts when it spans strictly more than 0.9 * tau. Each
+// mean is a fresh front-to-back sum over its window. `reuse` lends its
+// storage to the result, so a sweep can recycle one buffer.
+SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
+                          SampleSeries reuse = {});
+
+// Half the mean squared difference of the bin values paired at least
+// tau * (1 - jitter) apart, or 0 when no pair is found. A bin whose value is
+// kMissing is never a lead.
+double allan_variance(const SampleSeries& bins, double tau, double jitter);
+
+}  // namespace tauspan
+
+#endif  // TAUSPAN_ALLAN_H_

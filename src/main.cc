@@ -1,0 +1,235 @@
+// The entry: the option walk, the usage text and the run over one data file.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "allan.h"
+#include "result_file.h"
+#include "sample.h"
+#include "series_reader.h"
+
+namespace tauspan {
+namespace {
+
+// Exit statuses beyond 0.
+constexpr int kFailed = 1;      // a file could not be read or written, or memory ran out
+constexpr int kBadCommand = 2;  // an option lacks its value
+
+
+// The first failure of console output, as an errno value; 0 while all is well.
+int g_console_error = 0;
+
+// The console's formatted printing, noting the first write that fails.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vprintf(format, args);
+  va_end(args);
+  if (n < 0 && g_console_error == 0) g_console_error = errno != 0 ? errno : EIO;
+}
+
+void print_usage() {
+  say("%s", " tauspan\n Calculate the overlapping Alan Variance of a time series\n\n");
+  say("%s", " usage:\n   tauspan [-options] <datafile(s)>\n   Eg. 'tauspan run1234.dat -logtau run5678.dat'\n   Will produce run1234_avar.dat and run5678_avar.dat\n\n");
+  say("%s", " Options:\n");
+  say("%s", "  -time <tcol=1>     Will use 'tcol' as time (1-based, 0 for row #)\n");
+  say("%s", "  -data <dcol=2>     Will use 'dcol' as data (1-based, 0 for row #)\n");
+  say("%s", "  -tmult <mult=1.0>  Will multiply timebase by 'mult' before using\n");
+  say("%s", "  -n[umtaus] <n=100> Will calculate for n taus spaced from minimum to maximum\n");
+  say("%s", "  -logtau            Will logarithmically spaced taus\n");
+  say("%s", "  -mintau <min>      Set the minimum tau to be different than T(3)-T(1)\n");
+  say("%s", "  -maxtau <min>      Set the maximum tau to be different than (max time)/4\n");
+  say("%s", "  -nooverlap         Do not use overlapped Alan variance (moving averages)\n");
+  say("%s", "  -jitter <tol>      Allow 'tol' fractional jitter in bin separation\n");
+}
+
+// Our own diagnostics go to stderr, after whatever the console already holds.
+void report(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tauspan: %s\n", message.c_str());
+}
+
+// atoi without its undefined overflow: out-of-range text saturates.
+int32_t to_int(const char* text) {
+  const long v = std::strtol(text, nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+int32_t clamp_column(int64_t column) {
+  if (column > INT32_MAX) return INT32_MAX;
+  if (column < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(column);
+}
+
+// One run over one data file; returns its exit status.
+int run_file(const std::string& path, const RunSettings& settings) {
+  const std::string result_name = result_file_name(path);
+  say("Input: %s\n", path.c_str());
+  say("Reading data...");
+
+  ResultFile result;
+  try {
+    SeriesRead read = read_series(path, settings);
+    const SampleSeries& series = read.samples;
+    const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
+    say(" found %i datapoints\n", count);
+    if (series.size() < static_cast<size_t>(kMinPoints)) {
+      say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
+      say("Only found %i, need at least %i\n", count, kMinPoints);
+      if (!read.error.empty()) {
+        report(read.error);
+        return kFailed;
+      }
+      return 0;
+    }
+
+    const TimeExtent extent = time_extent(series, settings);
+    const TauRange range = tau_range(series, extent, settings);
+    say("Tau extent: %f to %f\n", range.min_tau, range.max_tau);
+
+    result = open_result_file(result_name);
+    say("Output: %s\n\n", result_name.c_str());
+    write_header(result, path, settings);
+    say("\ntau\tAVAR\tADEV\n");
+
+    SampleSeries bins;
+    const int32_t n = settings.tau_count;
+    for (double k = 1.0; k <= n; k += 1.0) {
+      const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
+      bins = average_bins(series, tau, settings.overlap, std::move(bins));
+      if (bins.size() < 2) continue;
+      const double avar = allan_variance(bins, tau, settings.jitter);
+      const double adev = std::pow(avar, 0.5);
+      say("%f\t%f\t%f\n", tau, avar, adev);
+      write_row(result, tau, avar, adev);
+    }
+  } catch (const std::bad_alloc&) {
+    discard_result_file(result);
+    report("out of memory while processing '" + path + "'");
+    std::exit(kFailed);
+  }
+
+  const std::string error = close_result_file(result);
+  if (!error.empty()) {
+    report(error);
+    return kFailed;
+  }
+  return 0;
+}
+
+// An interrupted run must not leave its temporary result file behind.
+void on_fatal_signal(int sig) {
+  remove_unfinished_files();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void install_signal_handlers() {
+  // A closed console must not cost the result file: writes to it fail with
+  // EPIPE instead, and the run goes on.
+  ::signal(SIGPIPE, SIG_IGN);
+  // Past a file-size limit a write fails with EFBIG, which is reported.
+  ::signal(SIGXFSZ, SIG_IGN);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = on_fatal_signal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
+bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0; }
+
+int run(int argc, char** argv) {
+  if (argc < 2 || is(argv[1], "-h") || is(argv[1], "/?") || is(argv[1], "-?") ||
+      is(argv[1], "--help")) {
+    print_usage();
+    return 0;
+  }
+
+  RunSettings settings;
+  int64_t time_column = 1;  // 1-based, as on the command line
+  int64_t data_column = 2;
+  bool data_column_given = false;
+  int status = 0;
+
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool takes_value = is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") ||
+                             is(arg, "-numtaus") || is(arg, "-n") || is(arg, "-mintau") ||
+                             is(arg, "-maxtau") || is(arg, "-jitter");
+    if (takes_value && i + 1 >= argc) {
+      report(std::string("option ") + arg + " needs a value");
+      return kBadCommand;
+    }
+    if (is(arg, "-time")) {
+      time_column = to_int(argv[++i]);
+      say("Using column %i as time.\n", static_cast<int>(time_column));
+    } else if (is(arg, "-data")) {
+      data_column = to_int(argv[++i]);
+      data_column_given = true;
+      say("Using column %i as data.\n", static_cast<int>(data_column));
+    } else if (is(arg, "-tmult")) {
+      settings.time_multiplier = std::strtod(argv[++i], nullptr);
+      say("Multiplying time by %f before use.\n", settings.time_multiplier);
+    } else if (is(arg, "-logtau")) {
+      settings.log_spacing = true;
+      say("Using logarithmic tau spacing.\n");
+    } else if (is(arg, "-numtaus") || is(arg, "-n")) {
+      settings.tau_count = to_int(argv[++i]);
+      say("Calculating for %i tau values\n", settings.tau_count);
+    } else if (is(arg, "-mintau")) {
+      settings.min_tau = std::strtod(argv[++i], nullptr);
+      say("Using %f for minimum tau size.\n", settings.min_tau);
+    } else if (is(arg, "-maxtau")) {
+      settings.max_tau = std::strtod(argv[++i], nullptr);
+      say("Using %f for maximum tau size.\n", settings.max_tau);
+    } else if (is(arg, "-nooverlap")) {
+      settings.overlap = false;
+      say("Disabling overlap - not using moving average.\n");
+    } else if (is(arg, "-jitter")) {
+      settings.jitter = std::strtod(argv[++i], nullptr);
+      say("Allowing %f fractional jitter in bin spacing.\n", settings.jitter);
+    } else {
+      if (!data_column_given) data_column = time_column + 1;
+      RunSettings file_settings = settings;
+      file_settings.time_column = clamp_column(time_column - 1);
+      file_settings.data_column = clamp_column(data_column - 1);
+      const int file_status = run_file(arg, file_settings);
+      if (file_status > status) status = file_status;
+    }
+  }
+  return status;
+}
+
+// Console output that could not be written is a failure, except when the
+// reader went away on purpose (EPIPE).
+int finish_console(int status) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 && g_console_error == 0) g_console_error = errno != 0 ? errno : EIO;
+  if (g_console_error != 0 && g_console_error != EPIPE) {
+    std::fprintf(stderr, "tauspan: cannot write to standard output: %s\n",
+                 std::strerror(g_console_error));
+    if (status == 0) status = kFailed;
+  }
+  return status;
+}
+
+}  // namespace
+}  // namespace tauspan
+
+int main(int argc, char** argv) {
+  tauspan::install_signal_handlers();
+  const int status = tauspan::run(argc, argv);
+  return tauspan::finish_console(status);
+}

@@ -1,0 +1,49 @@
+// The data file reader: tab-separated lines in, accepted samples out.
+#ifndef TAUSPAN_SERIES_READER_H_
+#define TAUSPAN_SERIES_READER_H_
+
+#include <string>
+#include <string_view>
+
+#include "sample.h"
+
+namespace tauspan {
+
+struct SeriesRead {
+  SampleSeries samples;  // file order; empty whenever `error` is set
+  std::string error;     // "cannot open 'x': <cause>" or "cannot read ...", else empty
+};
+
+// Reads every line of the file at `path` and keeps those that give both a
+// time and a value (uses time_column, data_column and time_multiplier).
+// Lines whose first byte is '#' are skipped and not counted as rows; every
+// other line, blank or rejected, counts. A NUL byte ends a line's content; a
+// carriage return just before a newline belongs to the line end. Lines may be
+// of any length. A file that cannot be opened or read gives no samples and
+// the cause in `error`.
+SeriesRead read_series(const std::string& path, const RunSettings& settings);
+
+// The sample of one line (without its line end), or none: time and value are
+// left at kMissing when not found, and the line counts as accepted only when
+// both are above kMissing. A NaN fails that test.
+struct LineResult {
+  bool accepted = false;
+  Sample sample;
+};
+LineResult parse_line(std::string_view line, uint64_t row_index,
+                      const RunSettings& settings);
+
+// The number that atof reads from a field: leading blanks skipped, the
+// longest valid prefix converted (hex, inf and nan included), 0 when there
+// is none. Plain decimals take a faster path that gives the same double.
+double field_number(std::string_view field);
+
+// Whether a field counts as numeric: its first byte, as a signed char, is
+// not above '9'. So bytes 0x80-0xFF are numeric and letters are not.
+inline bool is_numeric_field(std::string_view field) {
+  return !field.empty() && static_cast<signed char>(field.front()) <= '9';
+}
+
+}  // namespace tauspan
+
+#endif  // TAUSPAN_SERIES_READER_H_
