@@ -1,0 +1,139 @@
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tauspan::test {
+
+ScratchDir::ScratchDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "tauspan-test-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  dir = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+void ScratchDir::write(const std::string& name, const std::string& contents) const {
+  std::ofstream(path(name), std::ios::binary) << contents;
+}
+
+std::string ScratchDir::read(const std::string& name) const {
+  std::ifstream in(path(name), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool ScratchDir::exists(const std::string& name) const {
+  return std::filesystem::exists(path(name));
+}
+
+std::vector<std::string> ScratchDir::entries() const {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+RunResult run_tool(const std::vector<std::string>& args, const RunOptions& options) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> argv_text{TAUSPAN_EXE};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::dup2(err_pipe[1], 2);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[0]);
+    ::close(err_pipe[1]);
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
+    if (options.file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+
+  RunResult result;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  bool watching = static_cast<bool>(options.watch);
+  int open_fds = 2;
+  while (open_fds > 0) {
+    if (::poll(fds, 2, watching ? 20 : -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[65536];
+      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+      if (i == 0 && options.stdout_lines != SIZE_MAX &&
+          static_cast<size_t>(std::count(result.out.begin(), result.out.end(), '\n')) >=
+              options.stdout_lines) {
+        ::close(fds[0].fd);
+        fds[0].fd = -1;
+        --open_fds;
+      }
+    }
+    if (watching && options.watch(pid, result.out)) watching = false;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal_number = WTERMSIG(status);
+  return result;
+}
+
+std::string example_path(const std::string& name) {
+  return std::string(TAUSPAN_EXAMPLES_DIR) + "/" + name;
+}
+
+std::string numbered_lines(const std::vector<double>& values) {
+  std::string text;
+  char line[64];
+  for (size_t i = 0; i < values.size(); ++i) {
+    std::snprintf(line, sizeof line, "%zu\t%.17g\n", i, values[i]);
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace tauspan::test
