@@ -18,7 +18,7 @@ constexpr int kMaxWidth = 32;
 typedef double Lanes __attribute__((vector_size(64)));   // 4 samples
 typedef long long Masks __attribute__((vector_size(64)));
 
-inline Lanes load(const Sample* p) {
+[[gnu::always_inline]] inline Lanes load(const Sample* p) {
   Lanes x;
   std::memcpy(&x, p, sizeof x);
   return x;
@@ -78,12 +78,14 @@ struct Kernel {
   void (*means)(const Sample*, size_t, const size_t*, Sample*);
 };
 
-Kernel pick_kernel() {
+Kernel widest_kernel() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f")) return {32, means_avx512};
   if (__builtin_cpu_supports("avx2")) return {16, means_avx2};
   return {8, means_base};
 }
+
+Kernel g_kernel = widest_kernel();
 
 bool is_missing(const Sample& s) { return s.time == kMissing || s.value == kMissing; }
 
@@ -122,6 +124,15 @@ struct PendingWindows {
 };
 
 }  // namespace
+
+int select_vector_width(int width) {
+  const Kernel widest = widest_kernel();
+  if (width == 8) g_kernel = {8, means_base};
+  if (width == 16 && widest.width >= 16) g_kernel = {16, means_avx2};
+  if (width == 32 && widest.width >= 32) g_kernel = widest;
+  if (width == 0) g_kernel = widest;
+  return g_kernel.width;
+}
 
 TimeExtent time_extent(const SampleSeries& series, const RunSettings& settings) {
   if (settings.time_column < 0) {
@@ -168,7 +179,7 @@ Sample window_mean(std::span<const Sample> window) {
 
 SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
                           SampleSeries reuse) {
-  static const Kernel kernel = pick_kernel();
+  const Kernel kernel = g_kernel;
   SampleSeries bins = std::move(reuse);
   bins.clear();
   const size_t n = series.size();

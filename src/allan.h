@@ -49,6 +49,12 @@ Sample window_mean(std::span<const Sample> window);
 SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
                           SampleSeries reuse = {});
 
+// Chooses how many overlapped windows average_bins sums at once: 8 (any
+// x86-64), 16 (AVX2) or 32 (AVX-512), or 0 for the widest this CPU has.
+// Widths the CPU lacks are ignored. Returns the width in use. For tests and
+// benchmarks: every width gives the same bits.
+int select_vector_width(int width);
+
 // Half the mean squared difference of the bin values paired at least
 // tau * (1 - jitter) apart, or 0 when no pair is found. A bin whose value is
 // kMissing is never a lead.

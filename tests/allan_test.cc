@@ -220,7 +220,9 @@ void expect_same_bins(const SampleSeries& got, const SampleSeries& want) {
 TEST(AverageBinsTest, FastEqualsLiteralBitForBit) {
   std::mt19937_64 rng(3);
   SampleSeries reuse;
+  const int widths[] = {8, 16, 32};
   for (int round = 0; round < 150; ++round) {
+    select_vector_width(widths[round % 3]);
     const size_t n = 4 + rng() % (round % 10 == 0 ? 6000 : 400);
     SampleSeries s = random_series(rng, n);
     if (round % 7 == 3) s[rng() % n] = {kMissing, kMissing};
@@ -242,6 +244,7 @@ TEST(AverageBinsTest, FastEqualsLiteralBitForBit) {
       }
     }
   }
+  select_vector_width(0);
 }
 
 }  // namespace
