@@ -15,62 +15,71 @@ namespace {
 // memory of W samples to W accumulator pairs sums W windows at once.
 constexpr int kMaxWidth = 32;
 
-typedef double Lanes __attribute__((vector_size(64)));   // 4 samples
-typedef long long Masks __attribute__((vector_size(64)));
+// One native register per accumulator: 1 sample in SSE2, 2 in AVX2, 4 in
+// AVX-512. Eight accumulators keep the adder's pipeline full.
+typedef double Lanes2 __attribute__((vector_size(16)));
+typedef double Lanes4 __attribute__((vector_size(32)));
+typedef double Lanes8 __attribute__((vector_size(64)));
+typedef long long Masks2 __attribute__((vector_size(16)));
+typedef long long Masks4 __attribute__((vector_size(32)));
+typedef long long Masks8 __attribute__((vector_size(64)));
 
-[[gnu::always_inline]] inline Lanes load(const Sample* p) {
-  Lanes x;
+template <typename V>
+[[gnu::always_inline]] inline V load(const Sample* p) {
+  V x;
   std::memcpy(&x, p, sizeof x);
   return x;
 }
 
-// Means of the W windows [f0 + j, f0 + j + len[j]). Reads up to sample
-// f0 + max(len) + W - 2, which the caller keeps inside the series.
-template <int W>
+// Means of the W windows [f0 + j, f0 + j + len[j]), with V holding P
+// samples. Reads up to sample f0 + max(len) + W - 2, which the caller keeps
+// inside the series.
+template <typename V, typename M, size_t W>
 [[gnu::always_inline]] inline void mean_of_windows(const Sample* s, size_t f0,
                                                    const size_t* len, Sample* out) {
-  constexpr size_t K = W / 4;
-  Lanes acc[K];
-  for (size_t k = 0; k < K; ++k) acc[k] = Lanes{};
-  const size_t lmin = *std::min_element(len, len + static_cast<size_t>(W));
-  const size_t lmax = *std::max_element(len, len + static_cast<size_t>(W));
+  constexpr size_t P = sizeof(V) / sizeof(Sample);
+  constexpr size_t K = W / P;
+  V acc[K];
+  for (size_t k = 0; k < K; ++k) acc[k] = V{};
+  const size_t lmin = *std::min_element(len, len + W);
+  const size_t lmax = *std::max_element(len, len + W);
   const Sample* base = s + f0;
   for (size_t i = 0; i < lmin; ++i) {
 #pragma GCC unroll 8
-    for (size_t k = 0; k < K; ++k) acc[k] += load(base + i + 4 * k);
+    for (size_t k = 0; k < K; ++k) acc[k] += load<V>(base + i + P * k);
   }
   if (lmin < lmax) {
     // Windows that are done keep their sum; blending rather than adding 0
     // keeps a sum of -0.0 negative.
-    Masks lens[K];
+    M lens[K];
     for (size_t k = 0; k < K; ++k) {
-      for (size_t m = 0; m < 8; ++m) lens[k][m] = static_cast<long long>(len[4 * k + m / 2]);
+      for (size_t m = 0; m < 2 * P; ++m) lens[k][m] = static_cast<long long>(len[P * k + m / 2]);
     }
     for (size_t i = lmin; i < lmax; ++i) {
-      const Masks step = Masks{} + static_cast<long long>(i);
+      const M step = M{} + static_cast<long long>(i);
 #pragma GCC unroll 8
       for (size_t k = 0; k < K; ++k) {
-        const Lanes x = load(base + i + 4 * k);
+        const V x = load<V>(base + i + P * k);
         acc[k] = step < lens[k] ? acc[k] + x : acc[k];
       }
     }
   }
-  for (int j = 0; j < W; ++j) {
+  for (size_t j = 0; j < W; ++j) {
     const double count = static_cast<double>(len[j]);
-    out[j] = Sample{acc[j / 4][(j % 4) * 2] / count, acc[j / 4][(j % 4) * 2 + 1] / count};
+    out[j] = Sample{acc[j / P][(j % P) * 2] / count, acc[j / P][(j % P) * 2 + 1] / count};
   }
 }
 
 void means_base(const Sample* s, size_t f0, const size_t* len, Sample* out) {
-  mean_of_windows<8>(s, f0, len, out);
+  mean_of_windows<Lanes2, Masks2, 8>(s, f0, len, out);
 }
 [[gnu::target("avx2")]] void means_avx2(const Sample* s, size_t f0, const size_t* len,
                                         Sample* out) {
-  mean_of_windows<16>(s, f0, len, out);
+  mean_of_windows<Lanes4, Masks4, 16>(s, f0, len, out);
 }
 [[gnu::target("avx512f")]] void means_avx512(const Sample* s, size_t f0, const size_t* len,
                                              Sample* out) {
-  mean_of_windows<32>(s, f0, len, out);
+  mean_of_windows<Lanes8, Masks8, 32>(s, f0, len, out);
 }
 
 struct Kernel {

@@ -76,6 +76,7 @@ int run_file(const std::string& path, const RunSettings& settings) {
   const std::string result_name = result_file_name(path);
   say("Input: %s\n", path.c_str());
   say("Reading data...");
+  std::fflush(stdout);  // a long read shows its progress line at once
 
   ResultFile result;
   try {

@@ -1,0 +1,63 @@
+// The reader against getline + strtok + atof on a file of 10^7 lines of two
+// numeric columns, written once into the temporary directory.
+#include <benchmark/benchmark.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "reference.h"
+#include "series_reader.h"
+
+namespace tauspan {
+namespace {
+
+const std::string& big_file() {
+  static const std::string path = [] {
+    const std::string p =
+        (std::filesystem::temp_directory_path() / "tauspan_bench_1e7.dat").string();
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) {
+      const std::string tmp = p + ".part";
+      FILE* f = std::fopen(tmp.c_str(), "w");
+      if (!f) std::abort();
+      double y = 10.0;
+      uint64_t x = 2463534242ull;
+      for (int i = 0; i < 10'000'000; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        y += static_cast<double>(x % 2001) * 1e-6 - 1e-3;
+        std::fprintf(f, "%.3f\t%.9f\n", i * 0.001, y);
+      }
+      if (std::fclose(f) != 0 || std::rename(tmp.c_str(), p.c_str()) != 0) std::abort();
+    }
+    return p;
+  }();
+  return path;
+}
+
+template <bool kLiteral>
+void BM_Read(benchmark::State& state) {
+  const std::string& path = big_file();
+  size_t samples = 0;
+  for (auto _ : state) {
+    if constexpr (kLiteral) {
+      samples = reference::read_series(path, {}).size();
+    } else {
+      samples = read_series(path, {}).samples.size();
+    }
+    benchmark::DoNotOptimize(samples);
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(std::filesystem::file_size(path)));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(samples));
+}
+BENCHMARK(BM_Read<true>)->Name("BM_ReadLiteral")->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_Read<false>)->Name("BM_ReadFast")->Unit(benchmark::kMillisecond)->MinTime(2);
+
+}  // namespace
+}  // namespace tauspan
