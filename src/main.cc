@@ -135,7 +135,7 @@ void on_fatal_signal(int sig) {
   ::raise(sig);
 }
 
-void install_signal_handlers() {
+[[maybe_unused]] void install_signal_handlers() {
   // A closed console must not cost the result file: writes to it fail with
   // EPIPE instead, and the run goes on.
   ::signal(SIGPIPE, SIG_IGN);
@@ -229,8 +229,16 @@ int finish_console(int status) {
 }  // namespace
 }  // namespace tauspan
 
+#ifdef TAUSPAN_NO_MAIN
+// The option-walk fuzzer links this file without main and without the
+// signal handlers.
+int tauspan_command_line(int argc, char** argv) {
+  return tauspan::finish_console(tauspan::run(argc, argv));
+}
+#else
 int main(int argc, char** argv) {
   tauspan::install_signal_handlers();
   const int status = tauspan::run(argc, argv);
   return tauspan::finish_console(status);
 }
+#endif
