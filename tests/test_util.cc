@@ -78,6 +78,11 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
                          static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.memory_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(options.memory_limit),
+                         static_cast<rlim_t>(options.memory_limit)};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
