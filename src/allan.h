@@ -49,6 +49,15 @@ Sample window_mean(std::span<const Sample> window);
 SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
                           SampleSeries reuse = {});
 
+// The same bins as average_bins, each mean taken from running sums instead
+// of a fresh pass, so a tau costs one pass over the series. The sums are of
+// (x - first sample) in double-double, so every mean is within an ulp of the
+// true mean (usually correctly rounded); they may differ from average_bins
+// in the last bit. Windows holding an infinite, NaN or huge (beyond 2^960)
+// time or value take the fresh pass.
+SampleSeries average_bins_running(const SampleSeries& series, double tau, bool overlap,
+                                  SampleSeries reuse = {});
+
 // Chooses how many overlapped windows average_bins sums at once: 8 (any
 // x86-64), 16 (AVX2) or 32 (AVX-512), or 0 for the widest this CPU has.
 // Widths the CPU lacks are ignored. Returns the width in use. For tests and

@@ -134,6 +134,7 @@ void write_header(ResultFile& file, const std::string& data_path, const RunSetti
   h += " as time, column " + std::to_string(int64_t{settings.data_column} + 1) + " as data\n";
   h += settings.log_spacing ? "#Using logarithmically spaced taus\n"
                             : "#Using linearly spaced taus\n";
+  if (settings.running_sums) h += "#Using running sums for bin means\n";
   h += "#tau\tavar\tadev\n";
   put(file, h);
 }

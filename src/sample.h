@@ -37,6 +37,7 @@ struct RunSettings {
   bool log_spacing = false;
   bool overlap = true;
   double jitter = 0;
+  bool running_sums = false;  // bin means from running sums (-fast)
 };
 
 }  // namespace tauspan
