@@ -79,6 +79,34 @@ BENCHMARK(BM_Sweep<false>)->Name("BM_SweepFast")->ArgNames({"n", "log", "width"}
     ->Args({100000, 0, 8})->Args({100000, 0, 16})->Args({100000, 0, 32})
     ->Args({100000, 1, 32})->Unit(benchmark::kSecond);
 
+// -fast: one tau of the default sweep at a time (the taus k = 1, 50 and 100
+// of 100), against one plain front-to-back pass over the same values.
+void BM_RunningTau(benchmark::State& state) {
+  const SampleSeries s = even_series(static_cast<size_t>(state.range(0)));
+  const TauRange r = tau_range(s, time_extent(s, {}), {});
+  const double tau = tau_at(static_cast<double>(state.range(1)), 100, r.min_tau, r.max_tau, false);
+  SampleSeries bins;
+  for (auto _ : state) {
+    bins = average_bins_running(s, tau, true, std::move(bins));
+    benchmark::DoNotOptimize(allan_variance(bins, tau, 0));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_RunningTau)->ArgNames({"n", "k"})
+    ->Args({1000000, 1})->Args({1000000, 50})->Args({1000000, 100})
+    ->Args({10000000, 1})->Args({10000000, 50})->Args({10000000, 100})->Unit(benchmark::kMillisecond);
+
+void BM_PlainSum(benchmark::State& state) {
+  const SampleSeries s = even_series(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    double sum = 0;
+    for (const Sample& x : s) sum += x.value;
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PlainSum)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond);
+
 // Independent additions at the machine's peak: 16 accumulators in registers,
 // no loads. Not reassociated (no -ffast-math), so every addition happens.
 typedef double Lanes __attribute__((vector_size(64)));
