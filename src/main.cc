@@ -10,8 +10,10 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "allan.h"
+#include "plot.h"
 #include "result_file.h"
 #include "sample.h"
 #include "series_reader.h"
@@ -58,7 +60,11 @@ void print_more_options() {
             "                     over the series (for logs of millions of samples); means\n"
             "                     are within an ulp of the exact ones, so the last digits\n"
             "                     may differ from a run without it\n");
+  say("%s", "  -plot              Also write the Allan deviation against tau as an SVG\n"
+            "                     picture, named like the result file with the extension\n"
+            "                     svg (run1234_avar.svg)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
+  say("%s", "  --version          Print the version (as the first argument)\n");
 }
 
 // Our own diagnostics go to stderr, after whatever the console already holds.
@@ -81,6 +87,30 @@ int32_t clamp_column(int64_t column) {
   return static_cast<int32_t>(column);
 }
 
+// The picture beside the result file, replaced as safely. Returns the run's
+// exit status for it.
+int write_plot(const std::string& path, const std::string& result_name,
+               const RunSettings& settings, const std::vector<PlotPoint>& points) {
+  const std::string name = plot_file_name(result_name);
+  const std::string title = path + " \xe2\x80\x94 " +
+                            (settings.overlap ? "overlapped" : "non-overlapped") + ", " +
+                            (settings.log_spacing ? "logarithmic" : "linear") + " taus";
+  const Plot plot = make_plot(points, title);
+  if (plot.drawn == 0) {
+    report("no plot for '" + path + "': no tau with a positive, finite deviation");
+    return kFailed;
+  }
+  ResultFile file = open_result_file(name);
+  write_text(file, plot.svg);
+  const std::string error = close_result_file(file);
+  if (!error.empty()) {
+    report(error);
+    return kFailed;
+  }
+  say("Plot: %s\n", name.c_str());
+  return 0;
+}
+
 // One run over one data file; returns its exit status.
 int run_file(const std::string& path, const RunSettings& settings) {
   const std::string result_name = result_file_name(path);
@@ -89,6 +119,7 @@ int run_file(const std::string& path, const RunSettings& settings) {
   std::fflush(stdout);  // a long read shows its progress line at once
 
   ResultFile result;
+  int plot_status = 0;
   try {
     SeriesRead read = read_series(path, settings);
     const SampleSeries& series = read.samples;
@@ -114,6 +145,7 @@ int run_file(const std::string& path, const RunSettings& settings) {
     say("\ntau\tAVAR\tADEV\n");
 
     SampleSeries bins;
+    std::vector<PlotPoint> points;
     const int32_t n = settings.tau_count;
     for (double k = 1.0; k <= n; k += 1.0) {
       const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
@@ -125,7 +157,9 @@ int run_file(const std::string& path, const RunSettings& settings) {
       const double adev = std::pow(avar, 0.5);
       say("%f\t%f\t%f\n", tau, avar, adev);
       write_row(result, tau, avar, adev);
+      if (settings.plot) points.push_back({tau, adev});
     }
+    if (settings.plot) plot_status = write_plot(path, result_name, settings, points);
   } catch (const std::bad_alloc&) {
     discard_result_file(result);
     report("out of memory while processing '" + path + "'");
@@ -137,7 +171,7 @@ int run_file(const std::string& path, const RunSettings& settings) {
     report(error);
     return kFailed;
   }
-  return 0;
+  return plot_status;
 }
 
 // An interrupted run must not leave its temporary result file behind.
@@ -164,6 +198,10 @@ void on_fatal_signal(int sig) {
 bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0; }
 
 int run(int argc, char** argv) {
+  if (argc >= 2 && is(argv[1], "--version")) {
+    say("tauspan %s\n", TAUSPAN_VERSION);
+    return 0;
+  }
   if (argc < 2 || is(argv[1], "-h") || is(argv[1], "/?") || is(argv[1], "-?") ||
       is(argv[1], "--help")) {
     print_usage();
@@ -211,6 +249,9 @@ int run(int argc, char** argv) {
     } else if (is(arg, "-nooverlap")) {
       settings.overlap = false;
       say("Disabling overlap - not using moving average.\n");
+    } else if (is(arg, "-plot")) {
+      settings.plot = true;
+      say("Writing a plot of the Allan deviation.\n");
     } else if (is(arg, "-fast")) {
       settings.running_sums = true;
       say("Using running sums for bin means.\n");

@@ -143,6 +143,8 @@ void write_row(ResultFile& file, double tau, double avar, double adev) {
   put(file, format_number(tau) + "\t" + format_number(avar) + "\t" + format_number(adev) + "\n");
 }
 
+void write_text(ResultFile& file, const std::string& text) { put(file, text); }
+
 std::string close_result_file(ResultFile& file) {
   if (file.fd >= 0) {
     if (file.error.empty()) flush_pending(file);

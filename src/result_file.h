@@ -34,6 +34,9 @@ void write_header(ResultFile& file, const std::string& data_path, const RunSetti
 // One row: tau, avar and adev as %.15g would write them.
 void write_row(ResultFile& file, double tau, double avar, double adev);
 
+// Any other text, for files written the same safe way (the plot).
+void write_text(ResultFile& file, const std::string& text);
+
 // Writes what is left, syncs and closes the temporary file and renames it
 // over the result name. Returns the first failure, or "" when the result file
 // is in place. After a failure the temporary file is removed and an earlier

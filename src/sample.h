@@ -38,6 +38,7 @@ struct RunSettings {
   bool overlap = true;
   double jitter = 0;
   bool running_sums = false;  // bin means from running sums (-fast)
+  bool plot = false;          // also write an SVG picture (-plot)
 };
 
 }  // namespace tauspan
