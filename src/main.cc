@@ -1,5 +1,7 @@
 // The entry: the option walk, the usage text and the run over one data file.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -14,6 +16,7 @@
 
 #include "allan.h"
 #include "plot.h"
+#include "progress.h"
 #include "result_file.h"
 #include "sample.h"
 #include "series_reader.h"
@@ -111,6 +114,29 @@ int write_plot(const std::string& path, const std::string& result_name,
   return 0;
 }
 
+// Whether stdout and stderr are the same terminal, so that a status line on
+// stderr shares the line that stdout is writing.
+bool stdout_is_stderr_terminal() {
+  struct stat out, err;
+  return ::isatty(1) == 1 && ::isatty(2) == 1 && ::fstat(1, &out) == 0 && ::fstat(2, &err) == 0 &&
+         out.st_rdev == err.st_rdev;
+}
+
+void show_reading(void* context, uint64_t bytes_read, uint64_t file_size) {
+  auto& progress = *static_cast<Progress*>(context);
+  if (!progress_due(progress)) return;
+  char text[128];
+  if (file_size > 0) {
+    std::snprintf(text, sizeof text, " tauspan: read %.0f%% (%.1f of %.1f MB)",
+                  100.0 * static_cast<double>(bytes_read) / static_cast<double>(file_size),
+                  static_cast<double>(bytes_read) / 1e6, static_cast<double>(file_size) / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, " tauspan: read %.1f MB",
+                  static_cast<double>(bytes_read) / 1e6);
+  }
+  show_progress(progress, text);
+}
+
 // One run over one data file; returns its exit status.
 int run_file(const std::string& path, const RunSettings& settings) {
   const std::string result_name = result_file_name(path);
@@ -118,10 +144,14 @@ int run_file(const std::string& path, const RunSettings& settings) {
   say("Reading data...");
   std::fflush(stdout);  // a long read shows its progress line at once
 
+  Progress progress = start_progress();
+  if (stdout_is_stderr_terminal()) progress.line_so_far = "Reading data...";
   ResultFile result;
   int plot_status = 0;
   try {
-    SeriesRead read = read_series(path, settings);
+    SeriesRead read = read_series(path, settings, show_reading, &progress);
+    clear_progress(progress);
+    progress.line_so_far.clear();
     const SampleSeries& series = read.samples;
     const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
     say(" found %i datapoints\n", count);
@@ -148,6 +178,11 @@ int run_file(const std::string& path, const RunSettings& settings) {
     std::vector<PlotPoint> points;
     const int32_t n = settings.tau_count;
     for (double k = 1.0; k <= n; k += 1.0) {
+      if (progress_due(progress)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i", k, n);
+        show_progress(progress, text);
+      }
       const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
       bins = settings.running_sums
                  ? average_bins_running(series, tau, settings.overlap, std::move(bins))
@@ -155,10 +190,12 @@ int run_file(const std::string& path, const RunSettings& settings) {
       if (bins.size() < 2) continue;
       const double avar = allan_variance(bins, tau, settings.jitter);
       const double adev = std::pow(avar, 0.5);
+      clear_progress(progress);
       say("%f\t%f\t%f\n", tau, avar, adev);
       write_row(result, tau, avar, adev);
       if (settings.plot) points.push_back({tau, adev});
     }
+    clear_progress(progress);
     if (settings.plot) plot_status = write_plot(path, result_name, settings, points);
   } catch (const std::bad_alloc&) {
     discard_result_file(result);

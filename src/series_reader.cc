@@ -227,7 +227,8 @@ LineResult parse_line(std::string_view line, uint64_t row_index, const RunSettin
   return parse_clean_line(line, row_index, settings);
 }
 
-SeriesRead read_series(const std::string& path, const RunSettings& settings) {
+SeriesRead read_series(const std::string& path, const RunSettings& settings,
+                       ReadProgress progress, void* context) {
   SeriesRead result;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -241,6 +242,8 @@ SeriesRead read_series(const std::string& path, const RunSettings& settings) {
   bool skipping = false;   // in the rest of a line already handled
   uint64_t row_index = 0;
   bool chunk_has_nul = true;  // most files have none: then no line needs a search
+  off_t file_size = -1;       // not known yet
+  uint64_t bytes_read = 0;
 
   auto handle = [&](const char* b, const char* e) {
     if (b < e && *b == '#') return;
@@ -277,12 +280,13 @@ SeriesRead read_series(const std::string& path, const RunSettings& settings) {
       if (have > 0 && !skipping) handle(buf.data(), buf.data() + have);
       break;
     }
-    if (result.samples.capacity() == 0) {
+    if (file_size < 0) {
       struct stat st;
-      if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        reserve_for(result.samples, buf.data(), have + static_cast<size_t>(n), st.st_size);
-      }
+      file_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+      reserve_for(result.samples, buf.data(), have + static_cast<size_t>(n), file_size);
     }
+    bytes_read += static_cast<uint64_t>(n);
+    if (progress) progress(context, bytes_read, static_cast<uint64_t>(file_size));
     const char* p = buf.data();
     const char* const e = p + have + static_cast<size_t>(n);
     chunk_has_nul = std::memchr(p, '\0', static_cast<size_t>(e - p)) != nullptr;

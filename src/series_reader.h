@@ -21,7 +21,11 @@ struct SeriesRead {
 // carriage return just before a newline belongs to the line end. Lines may be
 // of any length. A file that cannot be opened or read gives no samples and
 // the cause in `error`.
-SeriesRead read_series(const std::string& path, const RunSettings& settings);
+// `progress`, if given, is called after each chunk with the bytes read so
+// far and the file's size (0 when it has none, as a pipe).
+using ReadProgress = void (*)(void* context, uint64_t bytes_read, uint64_t file_size);
+SeriesRead read_series(const std::string& path, const RunSettings& settings,
+                       ReadProgress progress = nullptr, void* context = nullptr);
 
 // The sample of one line (without its line end), or none: time and value are
 // left at kMissing when not found, and the line counts as accepted only when

@@ -207,8 +207,8 @@ TEST(BadInputTest, AHugeTauCountCanBeInterrupted) {
   dir.write("d_avar.dat", "earlier\n");
   RunOptions o;
   o.cwd = dir.dir;
-  o.watch = [](pid_t pid, const std::string& out) {
-    if (std::count(out.begin(), out.end(), '\n') < 2000) return false;
+  o.watch = [](pid_t pid, const test::RunResult& so_far) {
+    if (std::count(so_far.out.begin(), so_far.out.end(), '\n') < 2000) return false;
     ::kill(pid, SIGINT);
     return true;
   };

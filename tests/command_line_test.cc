@@ -2,7 +2,10 @@
 // status.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -247,6 +250,64 @@ TEST(FileRunTest, BundledExample) {
   EXPECT_NE(r.out.find("Reading data... found 4000 datapoints\n"), std::string::npos);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8 + 100);
   EXPECT_TRUE(dir.exists("oscillator_avar.dat"));
+}
+
+}  // namespace
+}  // namespace tauspan
+
+namespace tauspan {
+namespace {
+
+// A sweep that takes some seconds: long enough for the status line.
+std::string slow_series() {
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += std::to_string(i) + "\t" + std::to_string(i % 17) + "\n";
+  return text;
+}
+
+TEST(ProgressTest, StatusLineOnATerminalNeverOnStdout) {
+  ScratchDir dir;
+  dir.write("s.dat", slow_series());
+  RunOptions o;
+  o.cwd = dir.dir;
+  o.stderr_terminal = true;
+  const auto t0 = std::chrono::steady_clock::now();
+  o.watch = [&](pid_t pid, const test::RunResult& so_far) {
+    const bool seen = so_far.err.find("tauspan: tau ") != std::string::npos;
+    if (!seen && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(60)) return false;
+    ::kill(pid, SIGTERM);
+    return true;
+  };
+  const auto r = run_tool({"s.dat"}, o);
+  const size_t at = r.err.find("\r\033[Ktauspan: tau ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" of 100", at), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+  EXPECT_EQ(r.out.find("tauspan:"), std::string::npos);
+  EXPECT_EQ(r.signal_number, SIGTERM);
+}
+
+TEST(ProgressTest, NothingWhenStderrIsNoTerminal) {
+  ScratchDir dir;
+  dir.write("s.dat", slow_series());
+  RunOptions o;
+  o.cwd = dir.dir;
+  const auto t0 = std::chrono::steady_clock::now();
+  o.watch = [&](pid_t pid, const test::RunResult&) {
+    if (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(2500)) return false;
+    ::kill(pid, SIGTERM);
+    return true;
+  };
+  const auto r = run_tool({"s.dat"}, o);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(VersionTest, PrintsTheProjectVersion) {
+  const auto r = run_tool({"--version"});
+  EXPECT_EQ(r.out, "tauspan " TAUSPAN_VERSION "\n");
+  EXPECT_EQ(r.status, 0);
+  // Only as the first argument.
+  EXPECT_EQ(run_tool({"-logtau", "--version"}).status, 1);
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST(ResultFileRunTest, AnInterruptedRunLeavesTheOldFileWhole) {
     RunOptions o;
     o.cwd = dir.dir;
     bool sent = false;
-    o.watch = [&](pid_t pid, const std::string&) {
+    o.watch = [&](pid_t pid, const test::RunResult&) {
       // Wait for the temporary file, so the signal lands mid-sweep.
       if (dir.entries().size() < 3) return false;
       ::kill(pid, sig);

@@ -57,6 +57,17 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  int terminal = -1;
+  std::string terminal_name;
+  if (options.stderr_terminal) {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    terminal_name = ::ptsname(terminal);
+    ::close(err_pipe[0]);
+    err_pipe[0] = terminal;
+  }
   std::vector<std::string> argv_text{TAUSPAN_EXE};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -67,7 +78,15 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     ::dup2(out_pipe[1], 1);
-    ::dup2(err_pipe[1], 2);
+    if (terminal >= 0) {
+      const int slave = ::open(terminal_name.c_str(), O_RDWR | O_NOCTTY);
+      if (slave < 0) ::_exit(126);
+      ::dup2(slave, 2);
+      ::close(slave);
+      ::close(terminal);
+    } else {
+      ::dup2(err_pipe[1], 2);
+    }
     ::close(out_pipe[0]);
     ::close(out_pipe[1]);
     ::close(err_pipe[0]);
@@ -117,7 +136,7 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
         --open_fds;
       }
     }
-    if (watching && options.watch(pid, result.out)) watching = false;
+    if (watching && options.watch(pid, result)) watching = false;
   }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -31,9 +31,10 @@ struct RunOptions {
   std::string cwd;                 // the child's working directory, if set
   long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, if >= 0
   long long memory_limit = -1;     // RLIMIT_AS in bytes, if >= 0
+  bool stderr_terminal = false;    // stderr is a pseudo-terminal, read into `err`
   size_t stdout_lines = SIZE_MAX;  // close the read end of stdout after so many lines
-  // Called with the child's pid and the output so far, until it returns true.
-  std::function<bool(pid_t, const std::string&)> watch;
+  // Called with the child's pid and its output so far, until it returns true.
+  std::function<bool(pid_t, const struct RunResult&)> watch;
 };
 
 struct RunResult {
