@@ -1,0 +1,22 @@
+# Installs the build into a scratch prefix and checks what lands there.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -P check_install.cmake
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "install failed: ${status}")
+endif()
+foreach(file bin/tauspan share/man/man1/tauspan.1)
+  if(NOT EXISTS ${PREFIX}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+execute_process(COMMAND ${PREFIX}/bin/tauspan --version OUTPUT_VARIABLE out)
+if(NOT out STREQUAL "tauspan ${VERSION}\n")
+  message(FATAL_ERROR "installed binary says: ${out}")
+endif()
+file(READ ${PREFIX}/share/man/man1/tauspan.1 page)
+if(NOT page MATCHES "\"tauspan ${VERSION}\"")
+  message(FATAL_ERROR "the manual page does not carry the version")
+endif()
+file(REMOVE_RECURSE ${PREFIX})
