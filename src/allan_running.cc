@@ -13,10 +13,13 @@
 //
 // Samples that could overflow the sums (infinite, NaN or beyond 2^960) are
 // counted instead, and a window that holds one takes the plain fresh pass,
-// so it gives exactly what the default gives.
+// so it gives exactly what the default gives. Series without such samples,
+// or missing ones, the usual case, take a leaner loop that checks nothing
+// per sample.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 
 #include "allan.h"
 
@@ -101,18 +104,11 @@ struct Prefix {
   return {mean(offset[0], hi[0], lo[0], c, inverse), mean(offset[1], hi[1], lo[1], c, inverse)};
 }
 
-}  // namespace
-
-// With hardware fused multiply-add where the CPU has it; the result is the
-// same either way, fma being exact.
-[[gnu::target_clones("arch=x86-64-v3", "default")]]
-SampleSeries average_bins_running(const SampleSeries& series, double tau, bool overlap,
-                                  SampleSeries reuse) {
-  SampleSeries bins = std::move(reuse);
-  bins.clear();
+// Series with missing or wild samples: every sample is checked, and the
+// offset subtraction carries its rounding error.
+void bins_of_any_series(const SampleSeries& series, double tau, bool overlap,
+                        SampleSeries& bins) {
   const size_t n = series.size();
-  if (n == 0) return bins;
-  if (overlap) bins.reserve(n);
   const Sample* s = series.data();
   const Pair offset{std::fabs(s[0].time) <= kBig ? s[0].time : 0.0,
                     std::fabs(s[0].value) <= kBig ? s[0].value : 0.0};
@@ -134,6 +130,148 @@ SampleSeries average_bins_running(const SampleSeries& series, double tau, bool o
   take(back, s[n - 1], offset);
   if (s[n - 1].time - s[first].time > 0.9 * tau) {
     bins.push_back(window_mean_of(back, front, offset, s, first, n));
+  }
+}
+
+// What a series holds, found once per call: whether every sample is present
+// and of moderate size, and for each of time and value an offset whose
+// subtraction is exact for every sample (the first sample when all lie
+// within a factor of 2 of it, by Sterbenz's lemma; else 0).
+struct SeriesShape {
+  bool clean = true;
+  Pair offset{};
+};
+
+SeriesShape shape_of(const SampleSeries& series) {
+  typedef long long Mask __attribute__((vector_size(16)));
+  SeriesShape shape;
+  // Both lanes at once, branch-free. kMissing counts as big.
+  Pair lo = load(series[0]);
+  Pair hi = lo;
+  Mask small = Mask{} - 1;
+  const Pair big = Pair{} + kBig;
+  for (const Sample& x : series) {
+    const Pair v = load(x);
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+    small &= (v < 0 ? -v : v) < big;
+  }
+  shape.clean = small[0] != 0 && small[1] != 0;
+  const double tmin = lo[0], tmax = hi[0], vmin = lo[1], vmax = hi[1];
+  auto exact_offset = [](double first, double least, double most) {
+    if (first > 0 && least >= first / 2 && most <= first * 2) return first;
+    if (first < 0 && most <= first / 2 && least >= first * 2) return first;
+    return 0.0;
+  };
+  shape.offset = Pair{exact_offset(series[0].time, tmin, tmax),
+                      exact_offset(series[0].value, vmin, vmax)};
+  return shape;
+}
+
+// A prefix of a clean series: (x - offset) is exact, so each step is one
+// addition on the chain and its exact error added to lo.
+struct CleanPrefix {
+  Pair hi{};
+  Pair lo{};
+  int fold = 0;
+};
+
+[[gnu::always_inline]] inline void take_clean(CleanPrefix& p, const Sample& s, Pair offset) {
+  const Pair d = load(s) - offset;
+  const Pair h = p.hi + d;
+  const Pair bp = h - p.hi;
+  p.lo += (p.hi - (h - bp)) + (d - bp);
+  p.hi = h;
+  if (++p.fold == kFoldEvery) {
+    p.fold = 0;
+    const Pair s2 = p.hi + p.lo;
+    p.lo = p.lo - (s2 - p.hi);
+    p.hi = s2;
+  }
+}
+
+// hi - q * c with one rounding: an instruction where the caller is compiled
+// for FMA, a library call elsewhere.
+[[gnu::always_inline]] inline Pair remainder(Pair hi, Pair q, Pair c) {
+  return Pair{std::fma(-q[0], c[0], hi[0]), std::fma(-q[1], c[1], hi[1])};
+}
+
+template <bool kFma>
+[[gnu::always_inline]] inline Sample clean_mean(const CleanPrefix& back, const CleanPrefix& front,
+                                                Pair offset, size_t count) {
+  const Pair h = back.hi - front.hi;
+  const Pair bp = h - back.hi;
+  const Pair e = (back.hi - (h - bp)) + (-front.hi - bp);
+  const Pair t = e + (back.lo - front.lo);
+  const Pair hi = h + t;
+  const Pair lo = t - (hi - h);
+  const double c = static_cast<double>(count);
+  const Pair cc = Pair{} + c;
+  const Pair inverse = Pair{} + 1.0 / c;
+  const Pair q = hi * inverse;
+  const Pair q2 = (remainder(hi, q, cc) + lo) * inverse;
+  const Pair m = offset + q;
+  const Pair mp = m - offset;
+  const Pair me = (offset - (m - mp)) + (q - mp);
+  const Pair mean = m + (me + q2);
+  return {mean[0], mean[1]};
+}
+
+template <bool kFma>
+[[gnu::always_inline]] inline void bins_of_clean_series(const SampleSeries& series, double tau,
+                                                        bool overlap, Pair offset,
+                                                        SampleSeries& bins) {
+  const size_t n = series.size();
+  const Sample* s = series.data();
+  CleanPrefix back;
+  CleanPrefix front;
+  size_t first = 0;
+  for (size_t i = 1; i < n; ++i) {
+    take_clean(back, s[i - 1], offset);
+    if (tau > s[i].time - s[first].time) continue;
+    bins.push_back(clean_mean<kFma>(back, front, offset, i - first));
+    if (overlap) {
+      take_clean(front, s[first], offset);
+      ++first;
+    } else {
+      front = back;
+      first = i;
+    }
+  }
+  take_clean(back, s[n - 1], offset);
+  if (s[n - 1].time - s[first].time > 0.9 * tau) {
+    bins.push_back(clean_mean<kFma>(back, front, offset, n - first));
+  }
+}
+
+[[gnu::target("avx2,fma")]] void bins_of_clean_series_fma(const SampleSeries& series, double tau,
+                                                          bool overlap, Pair offset,
+                                                          SampleSeries& bins) {
+  bins_of_clean_series<true>(series, tau, overlap, offset, bins);
+}
+
+void bins_of_clean_series_plain(const SampleSeries& series, double tau, bool overlap,
+                                Pair offset, SampleSeries& bins) {
+  bins_of_clean_series<false>(series, tau, overlap, offset, bins);
+}
+
+}  // namespace
+
+SampleSeries average_bins_running(const SampleSeries& series, double tau, bool overlap,
+                                  SampleSeries reuse) {
+  static const bool has_fma = (__builtin_cpu_init(), __builtin_cpu_supports("fma") &&
+                               __builtin_cpu_supports("avx2"));
+  SampleSeries bins = std::move(reuse);
+  bins.clear();
+  if (series.empty()) return bins;
+  if (overlap) bins.reserve(series.size());
+  const SeriesShape shape = shape_of(series);
+  if (!shape.clean) {
+    bins_of_any_series(series, tau, overlap, bins);
+  } else if (has_fma) {
+    bins_of_clean_series_fma(series, tau, overlap, shape.offset, bins);
+  } else {
+    bins_of_clean_series_plain(series, tau, overlap, shape.offset, bins);
   }
   return bins;
 }
