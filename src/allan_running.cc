@@ -1,11 +1,13 @@
 // Bin means from running sums: one pass over the series per tau, whatever
-// the window length. Prefix sums of (x - first sample) are kept at the
+// the window length. Prefix sums of (x - offset) are kept at the
 // window's back and front, each as an unevaluated pair of doubles (hi, lo):
 // hi is the plain running sum, lo collects the exact rounding errors of hi's
 // additions (and of the subtractions of the offset), and every few samples lo
 // is folded into hi. A window's sum is the difference of the two prefixes.
 // Times and values go through the same steps side by side, as the two lanes
-// of one vector.
+// of one vector. The offset is the first sample, which keeps the sums small
+// for data far from 0 (timestamps, a 10 MHz reading), or 0 when the data
+// spans more than a factor of 2 around it.
 //
 // Error: |lo| stays within a few ulps of hi, so each addition to lo is off by
 // at most about 2^-104 of the prefix; over N samples the sums carry an error
@@ -16,10 +18,10 @@
 // so it gives exactly what the default gives. Series without such samples,
 // or missing ones, the usual case, take a leaner loop that checks nothing
 // per sample.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 
 #include "allan.h"
 
