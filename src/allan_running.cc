@@ -39,33 +39,26 @@ typedef double Pair __attribute__((vector_size(16)));  // (time, value)
   return p;
 }
 
-// Sums over the samples before some index.
-struct Prefix {
+// A running sum as (hi, lo).
+struct Sums {
   Pair hi{};
   Pair lo{};
-  int64_t count = 0;  // samples that are not missing
-  int64_t wild = 0;   // of those, samples kept out of the sums
   int fold = 0;
 };
 
-[[gnu::always_inline]] inline void take(Prefix& p, const Sample& s, Pair offset) {
-  if (s.time == kMissing || s.value == kMissing) return;
-  ++p.count;
-  if (!(std::fabs(s.time) <= kBig && std::fabs(s.value) <= kBig)) {
-    ++p.wild;
-    return;
-  }
-  const Pair x = load(s);
-  // d + de = x - offset exactly (TwoSum)
-  const Pair d = x - offset;
-  const Pair dp = d - x;
-  const Pair de = (x - (d - dp)) + (-offset - dp);
-  // hi + e = old hi + d exactly; only hi's addition is on the chain.
+// sums += d (+ de, the exact error of d, where there is one). hi + e is old
+// hi + d exactly (TwoSum); only hi's addition is on the chain.
+template <bool kWithError>
+[[gnu::always_inline]] inline void add(Sums& p, Pair d, Pair de = Pair{}) {
   const Pair h = p.hi + d;
   const Pair bp = h - p.hi;
   const Pair e = (p.hi - (h - bp)) + (d - bp);
   p.hi = h;
-  p.lo += e + de;
+  if constexpr (kWithError) {
+    p.lo += e + de;
+  } else {
+    p.lo += e;
+  }
   if (++p.fold == kFoldEvery) {
     p.fold = 0;
     const Pair s2 = p.hi + p.lo;
@@ -74,27 +67,17 @@ struct Prefix {
   }
 }
 
-// offset + sum / count, rounded once from about 100 bits. q need only be
-// near sum / count: the remainder, taken with a fused multiply-add, carries
-// the rest.
-[[gnu::always_inline]] inline double mean(double offset, double hi, double lo, double count,
-                                          double inverse) {
-  const double q = hi * inverse;
-  const double r = std::fma(-q, count, hi) + lo;
-  const double q2 = r * inverse;
-  const double m = offset + q;
-  const double bp = m - offset;
-  const double e = (offset - (m - bp)) + (q - bp);
-  return m + (e + q2);
+// hi - q * c with one rounding: an instruction where the caller is compiled
+// for FMA, a library call elsewhere.
+[[gnu::always_inline]] inline Pair remainder(Pair hi, Pair q, Pair c) {
+  return Pair{std::fma(-q[0], c[0], hi[0]), std::fma(-q[1], c[1], hi[1])};
 }
 
-[[gnu::always_inline]] inline Sample window_mean_of(const Prefix& back, const Prefix& front,
-                                                    Pair offset, const Sample* s, size_t begin,
-                                                    size_t end) {
-  if (back.wild != front.wild) return window_mean(std::span(s + begin, end - begin));
-  const int64_t count = back.count - front.count;
-  if (count == 0) return {kMissing, kMissing};
-  // (back - front) as a pair: TwoSum of the his, plus the los.
+// offset + (back - front) / count, rounded once from about 100 bits. The
+// difference is a TwoSum of the his plus the los; q need only be near
+// sum / count, as the remainder carries the rest.
+[[gnu::always_inline]] inline Sample mean(const Sums& back, const Sums& front, Pair offset,
+                                          int64_t count) {
   const Pair h = back.hi - front.hi;
   const Pair bp = h - back.hi;
   const Pair e = (back.hi - (h - bp)) + (-front.hi - bp);
@@ -102,37 +85,80 @@ struct Prefix {
   const Pair hi = h + t;
   const Pair lo = t - (hi - h);
   const auto c = static_cast<double>(count);
-  const double inverse = 1.0 / c;
-  return {mean(offset[0], hi[0], lo[0], c, inverse), mean(offset[1], hi[1], lo[1], c, inverse)};
+  const Pair cc = Pair{} + c;
+  const Pair inverse = Pair{} + 1.0 / c;
+  const Pair q = hi * inverse;
+  const Pair q2 = (remainder(hi, q, cc) + lo) * inverse;
+  const Pair m = offset + q;
+  const Pair mp = m - offset;
+  const Pair me = (offset - (m - mp)) + (q - mp);
+  const Pair result = m + (me + q2);
+  return {result[0], result[1]};
 }
 
-// Series with missing or wild samples: every sample is checked, and the
-// offset subtraction carries its rounding error.
-void bins_of_any_series(const SampleSeries& series, double tau, bool overlap,
-                        SampleSeries& bins) {
+// The windows of one tau, closed as average_bins closes them. `take` adds a
+// sample to a prefix; `mean_of(back, front, begin, end)` is the mean of the
+// window [begin, end) whose prefixes are back (over [0, end)) and front
+// (over [0, begin)).
+template <typename Prefix, typename Take, typename MeanOf>
+[[gnu::always_inline]] inline void close_windows(const SampleSeries& series, double tau,
+                                                 bool overlap, SampleSeries& bins, Take take,
+                                                 MeanOf mean_of) {
   const size_t n = series.size();
   const Sample* s = series.data();
-  const Pair offset{std::fabs(s[0].time) <= kBig ? s[0].time : 0.0,
-                    std::fabs(s[0].value) <= kBig ? s[0].value : 0.0};
-  Prefix back;   // over [0, i)
-  Prefix front;  // over [0, first)
+  Prefix back;
+  Prefix front;
   size_t first = 0;
   for (size_t i = 1; i < n; ++i) {
-    take(back, s[i - 1], offset);
+    take(back, s[i - 1]);
     if (tau > s[i].time - s[first].time) continue;
-    bins.push_back(window_mean_of(back, front, offset, s, first, i));
+    bins.push_back(mean_of(back, front, first, i));
     if (overlap) {
-      take(front, s[first], offset);
+      take(front, s[first]);
       ++first;
     } else {
       front = back;
       first = i;
     }
   }
-  take(back, s[n - 1], offset);
-  if (s[n - 1].time - s[first].time > 0.9 * tau) {
-    bins.push_back(window_mean_of(back, front, offset, s, first, n));
-  }
+  take(back, s[n - 1]);
+  if (s[n - 1].time - s[first].time > 0.9 * tau) bins.push_back(mean_of(back, front, first, n));
+}
+
+// Series with missing or wild samples: every sample is checked, and the
+// offset subtraction carries its rounding error.
+struct CheckedPrefix {
+  Sums sums;
+  int64_t count = 0;  // samples that are not missing
+  int64_t wild = 0;   // of those, samples kept out of the sums
+};
+
+void bins_of_any_series(const SampleSeries& series, double tau, bool overlap,
+                        SampleSeries& bins) {
+  const Sample* s = series.data();
+  const Pair offset{std::fabs(s[0].time) <= kBig ? s[0].time : 0.0,
+                    std::fabs(s[0].value) <= kBig ? s[0].value : 0.0};
+  auto take = [offset](CheckedPrefix& p, const Sample& x) {
+    if (x.time == kMissing || x.value == kMissing) return;
+    ++p.count;
+    if (!(std::fabs(x.time) <= kBig && std::fabs(x.value) <= kBig)) {
+      ++p.wild;
+      return;
+    }
+    const Pair v = load(x);
+    const Pair d = v - offset;  // d + de = v - offset exactly (TwoSum)
+    const Pair dp = d - v;
+    const Pair de = (v - (d - dp)) + (-offset - dp);
+    add<true>(p.sums, d, de);
+  };
+  auto mean_of = [offset, s](const CheckedPrefix& back, const CheckedPrefix& front, size_t begin,
+                             size_t end) -> Sample {
+    if (back.wild != front.wild) return window_mean(std::span(s + begin, end - begin));
+    const int64_t count = back.count - front.count;
+    if (count == 0) return {kMissing, kMissing};
+    return mean(back.sums, front.sums, offset, count);
+  };
+  close_windows<CheckedPrefix>(series, tau, overlap, bins, take, mean_of);
 }
 
 // What a series holds, found once per call: whether every sample is present
@@ -159,102 +185,37 @@ SeriesShape shape_of(const SampleSeries& series) {
     small &= (v < 0 ? -v : v) < big;
   }
   shape.clean = small[0] != 0 && small[1] != 0;
-  const double tmin = lo[0], tmax = hi[0], vmin = lo[1], vmax = hi[1];
   auto exact_offset = [](double first, double least, double most) {
     if (first > 0 && least >= first / 2 && most <= first * 2) return first;
     if (first < 0 && most <= first / 2 && least >= first * 2) return first;
     return 0.0;
   };
-  shape.offset = Pair{exact_offset(series[0].time, tmin, tmax),
-                      exact_offset(series[0].value, vmin, vmax)};
+  shape.offset = Pair{exact_offset(series[0].time, lo[0], hi[0]),
+                      exact_offset(series[0].value, lo[1], hi[1])};
   return shape;
 }
 
-// A prefix of a clean series: (x - offset) is exact, so each step is one
-// addition on the chain and its exact error added to lo.
-struct CleanPrefix {
-  Pair hi{};
-  Pair lo{};
-  int fold = 0;
-};
-
-[[gnu::always_inline]] inline void take_clean(CleanPrefix& p, const Sample& s, Pair offset) {
-  const Pair d = load(s) - offset;
-  const Pair h = p.hi + d;
-  const Pair bp = h - p.hi;
-  p.lo += (p.hi - (h - bp)) + (d - bp);
-  p.hi = h;
-  if (++p.fold == kFoldEvery) {
-    p.fold = 0;
-    const Pair s2 = p.hi + p.lo;
-    p.lo = p.lo - (s2 - p.hi);
-    p.hi = s2;
-  }
-}
-
-// hi - q * c with one rounding: an instruction where the caller is compiled
-// for FMA, a library call elsewhere.
-[[gnu::always_inline]] inline Pair remainder(Pair hi, Pair q, Pair c) {
-  return Pair{std::fma(-q[0], c[0], hi[0]), std::fma(-q[1], c[1], hi[1])};
-}
-
-template <bool kFma>
-[[gnu::always_inline]] inline Sample clean_mean(const CleanPrefix& back, const CleanPrefix& front,
-                                                Pair offset, size_t count) {
-  const Pair h = back.hi - front.hi;
-  const Pair bp = h - back.hi;
-  const Pair e = (back.hi - (h - bp)) + (-front.hi - bp);
-  const Pair t = e + (back.lo - front.lo);
-  const Pair hi = h + t;
-  const Pair lo = t - (hi - h);
-  const double c = static_cast<double>(count);
-  const Pair cc = Pair{} + c;
-  const Pair inverse = Pair{} + 1.0 / c;
-  const Pair q = hi * inverse;
-  const Pair q2 = (remainder(hi, q, cc) + lo) * inverse;
-  const Pair m = offset + q;
-  const Pair mp = m - offset;
-  const Pair me = (offset - (m - mp)) + (q - mp);
-  const Pair mean = m + (me + q2);
-  return {mean[0], mean[1]};
-}
-
-template <bool kFma>
+// A clean series: (x - offset) is exact and nothing needs checking.
 [[gnu::always_inline]] inline void bins_of_clean_series(const SampleSeries& series, double tau,
                                                         bool overlap, Pair offset,
                                                         SampleSeries& bins) {
-  const size_t n = series.size();
-  const Sample* s = series.data();
-  CleanPrefix back;
-  CleanPrefix front;
-  size_t first = 0;
-  for (size_t i = 1; i < n; ++i) {
-    take_clean(back, s[i - 1], offset);
-    if (tau > s[i].time - s[first].time) continue;
-    bins.push_back(clean_mean<kFma>(back, front, offset, i - first));
-    if (overlap) {
-      take_clean(front, s[first], offset);
-      ++first;
-    } else {
-      front = back;
-      first = i;
-    }
-  }
-  take_clean(back, s[n - 1], offset);
-  if (s[n - 1].time - s[first].time > 0.9 * tau) {
-    bins.push_back(clean_mean<kFma>(back, front, offset, n - first));
-  }
+  auto take = [offset](Sums& p, const Sample& x) { add<false>(p, load(x) - offset); };
+  auto mean_of = [offset](const Sums& back, const Sums& front, size_t begin, size_t end) {
+    return mean(back, front, offset, static_cast<int64_t>(end - begin));
+  };
+  close_windows<Sums>(series, tau, overlap, bins, take, mean_of);
 }
 
+// The same code, compiled once more for CPUs with FMA.
 [[gnu::target("avx2,fma")]] void bins_of_clean_series_fma(const SampleSeries& series, double tau,
                                                           bool overlap, Pair offset,
                                                           SampleSeries& bins) {
-  bins_of_clean_series<true>(series, tau, overlap, offset, bins);
+  bins_of_clean_series(series, tau, overlap, offset, bins);
 }
 
 void bins_of_clean_series_plain(const SampleSeries& series, double tau, bool overlap,
                                 Pair offset, SampleSeries& bins) {
-  bins_of_clean_series<false>(series, tau, overlap, offset, bins);
+  bins_of_clean_series(series, tau, overlap, offset, bins);
 }
 
 }  // namespace
