@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "result_file.h"
+
 namespace tauspan {
 namespace {
 
@@ -75,10 +77,8 @@ std::string decade_label(int k) {
 }  // namespace
 
 std::string plot_file_name(const std::string& result_name) {
-  const size_t slash = result_name.rfind('/');
-  const size_t base = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = result_name.rfind('.');
-  if (dot == std::string::npos || dot < base) return result_name + ".svg";
+  const size_t dot = extension_dot(result_name);
+  if (dot == std::string::npos) return result_name + ".svg";
   return result_name.substr(0, dot) + ".svg";
 }
 

@@ -84,11 +84,16 @@ void put(ResultFile& file, const std::string& text) {
 
 }  // namespace
 
-std::string result_file_name(const std::string& path) {
+size_t extension_dot(const std::string& path) {
   const size_t slash = path.rfind('/');
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < base) return path + "_avar";
+  return dot == std::string::npos || dot < base ? std::string::npos : dot;
+}
+
+std::string result_file_name(const std::string& path) {
+  const size_t dot = extension_dot(path);
+  if (dot == std::string::npos) return path + "_avar";
   return path.substr(0, dot) + "_avar." + path.substr(dot + 1);
 }
 

@@ -14,6 +14,10 @@ namespace tauspan {
 // A name with no '.' gets "_avar" appended ("./run" gives "./run_avar").
 std::string result_file_name(const std::string& path);
 
+// The position of the last '.' in the file-name part of `path` (after the
+// last '/'), or npos when that part has none.
+size_t extension_dot(const std::string& path);
+
 // A result file being written. The rows go to a temporary file beside it,
 // which replaces the result name only when complete.
 struct ResultFile {
