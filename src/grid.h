@@ -1,0 +1,50 @@
+// Samples placed on a regular grid of slots tau0 apart, with gaps, for the
+// standard statistics.
+#ifndef TAUSPAN_GRID_H_
+#define TAUSPAN_GRID_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sample.h"
+
+namespace tauspan {
+
+enum class DataKind { kFrequency, kPhase };
+
+// How samples become a grid.
+struct GridSettings {
+  DataKind kind = DataKind::kFrequency;
+  double tau0 = 0;     // the slot width; 0 takes the median step between sample times
+  double nominal = 0;  // f0 of -nominal, 0 when not given (frequency data only)
+};
+
+// One slot per multiple of tau0 from the first sample's time to the last's.
+// For frequency data with a nominal f0, `values` holds v - f0 (exact when v
+// lies within a factor 2 of f0) and every deviation is divided by `nominal`
+// at the end, so nothing is lost to the division. Phase values are in
+// seconds.
+struct Grid {
+  DataKind kind = DataKind::kFrequency;
+  double tau0 = 1;
+  double nominal = 0;
+  std::vector<double> values;    // one per slot; 0 where a gap
+  std::vector<uint8_t> present;  // 1 where the slot holds a sample, 0 for a gap
+  int64_t samples = 0;           // slots that hold a sample
+  int64_t gaps = 0;              // slots that do not
+};
+
+struct GridBuild {
+  Grid grid;
+  std::string error;  // two samples in one slot, a sample before the first, ...; else empty
+};
+
+// Places each sample in slot round((t - t_first) / tau0). Two samples in one
+// slot, or a sample before the first one's time, give an error naming the
+// times.
+GridBuild make_grid(const SampleSeries& series, const GridSettings& settings);
+
+}  // namespace tauspan
+
+#endif  // TAUSPAN_GRID_H_
