@@ -100,8 +100,10 @@ SweepEstimate check_sweep(SweepWatch& w, double k) {
 
 std::string describe_duration(double seconds) {
   char text[64];
-  if (seconds < 90) {
-    std::snprintf(text, sizeof text, "%.0f seconds", std::max(seconds, 1.0));
+  if (seconds < 1.5) {
+    return "1 second";
+  } else if (seconds < 90) {
+    std::snprintf(text, sizeof text, "%.0f seconds", seconds);
   } else if (seconds < 90 * 60) {
     std::snprintf(text, sizeof text, "%.0f minutes", seconds / 60);
   } else if (seconds < 48 * 3600) {
