@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace tauspan {
 namespace {
@@ -27,7 +28,10 @@ constexpr int kCleanupSlots = 4;
 std::atomic<char*> g_unfinished[kCleanupSlots];
 
 void register_unfinished(const std::string& name) {
-  char* copy = new char[name.size() + 1];
+  // Without memory for the copy, no cleanup on a signal: better than a
+  // temporary file that nothing owns.
+  char* copy = new (std::nothrow) char[name.size() + 1];
+  if (!copy) return;
   std::memcpy(copy, name.c_str(), name.size() + 1);
   for (auto& slot : g_unfinished) {
     char* expected = nullptr;
@@ -237,14 +241,28 @@ std::string printable_path(const std::string& path) {
 std::string close_result_file(ResultFile& file) {
   if (file.fd >= 0) {
     if (file.error.empty()) flush_pending(file);
-    if (file.error.empty() && ::fsync(file.fd) != 0) file.error = describe("write", file.name, errno);
-    if (::close(file.fd) != 0 && file.error.empty()) file.error = describe("write", file.name, errno);
-    file.fd = -1;
-    if (file.error.empty() && ::rename(file.temporary.c_str(), file.name.c_str()) != 0) {
-      file.error = describe("replace", file.name, errno);
+    // The message is made last: without memory for it, nothing may be left
+    // on disk.
+    const bool failed_before = !file.error.empty();
+    const char* failed = nullptr;  // what could not be done, if anything
+    int error = 0;
+    if (!failed_before && ::fsync(file.fd) != 0) {
+      failed = "write";
+      error = errno;
     }
-    if (!file.error.empty()) ::unlink(file.temporary.c_str());
+    if (::close(file.fd) != 0 && !failed_before && !failed) {
+      failed = "write";
+      error = errno;
+    }
+    file.fd = -1;
+    if (!failed_before && !failed &&
+        ::rename(file.temporary.c_str(), file.name.c_str()) != 0) {
+      failed = "replace";
+      error = errno;
+    }
+    if (failed_before || failed) ::unlink(file.temporary.c_str());
     unregister_unfinished(file.temporary);
+    if (failed) file.error = describe(failed, file.name, error);
   }
   return file.error;
 }
