@@ -12,6 +12,7 @@
 #include <chrono>
 #include <regex>
 
+#include "protected_files.h"
 #include "test_util.h"
 
 namespace tauspan {
@@ -121,6 +122,17 @@ TEST(DataFileGuardTest, AResultNeverReplacesADataFile) {
   EXPECT_EQ(dir.read("y_avar.dat"), ramp(8));
   struct stat st;
   EXPECT_TRUE(::lstat(dir.path("z_avar.dat").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
+
+TEST(DataFileGuardTest, NamesAreLookedUpOnlyWhenAnOutputExists) {
+  ScratchDir dir;
+  ProtectedFiles files;
+  protect_file(files, dir.path("later.dat"));  // not there yet
+  EXPECT_EQ(protected_target(files, dir.path("later.dat")), "");  // nothing there to lose
+  dir.write("later.dat", "x\n");
+  dir.write("other.dat", "y\n");
+  EXPECT_EQ(protected_target(files, dir.dir + "/./later.dat"), dir.path("later.dat"));
+  EXPECT_EQ(protected_target(files, dir.path("other.dat")), "");
 }
 
 TEST(DataFileGuardTest, APictureNeverReplacesADataFile) {
