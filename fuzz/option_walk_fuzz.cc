@@ -1,6 +1,8 @@
 // The whole command line on arbitrary argument lists (NUL-separated), run in
-// a scratch directory that holds two small data files. Console output goes
-// to /dev/null. The exit status must be one of the documented ones.
+// a scratch directory that holds two small data files: the option walk, and
+// the real run of each data file it meets, with the sweep cut short and the
+// files read from memory. The console and diagnostics go nowhere. The exit
+// status must be one of the documented ones.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
