@@ -90,8 +90,8 @@ double squared(double v) { return v * v; }
 // The variance of the sum of the M squared terms, up to the common factor,
 // with the covariances of terms J or more strides apart left out.
 double basic_sum(double j_terms, double m_terms, double s, double f, int alpha, int d) {
-  double sum = squared(sz(0, f, alpha, d)) +
-               (1 - j_terms / m_terms) * squared(sz(j_terms / s, f, alpha, d));
+  double sum =
+      squared(sz(0, f, alpha, d)) + (1 - j_terms / m_terms) * squared(sz(j_terms / s, f, alpha, d));
   for (double j = 1; j <= j_terms - 1; ++j) {
     sum += 2 * (1 - j / m_terms) * squared(sz(j / s, f, alpha, d));
   }
@@ -150,8 +150,7 @@ double binomial(int n, int k) {
 // Modified statistics, every alpha.
 double modified_inverse(double j_terms, double m_terms, double s, double r, int alpha, int d) {
   if (j_terms <= kJmax) {
-    return basic_sum(j_terms, m_terms, s, 1, alpha, d) /
-           (squared(sz(0, 1, alpha, d)) * m_terms);
+    return basic_sum(j_terms, m_terms, s, 1, alpha, d) / (squared(sz(0, 1, alpha, d)) * m_terms);
   }
   if (r > d + 1) {
     const Constants c = table_entry(kModifiedTable, alpha, d);
@@ -162,8 +161,8 @@ double modified_inverse(double j_terms, double m_terms, double s, double r, int 
 }
 
 // Plain statistics, alpha <= 0.
-double plain_frequency_noise_inverse(double j_terms, double m_terms, double s, double r,
-                                     double m, int alpha, int d) {
+double plain_frequency_noise_inverse(double j_terms, double m_terms, double s, double r, double m,
+                                     int alpha, int d) {
   if (j_terms <= kJmax) {
     // Past a few dozen samples per tau, the averaging over one sample no
     // longer matters.

@@ -1,9 +1,9 @@
 // Chi-squared confidence intervals of a deviation.
+#include "intervals.h"
+
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 #include <limits>
-
-#include "intervals.h"
 
 namespace tauspan {
 namespace {

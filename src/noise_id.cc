@@ -196,9 +196,15 @@ double modified_to_allan_ratio(const Grid& grid, int64_t m) {
     double sum = 0;
     size_t missing = 0;
     for (size_t i = 0; i < slots; ++i) {
-      if (grid.present[i]) sum += grid.values[i] - reference; else ++missing;
+      if (grid.present[i])
+        sum += grid.values[i] - reference;
+      else
+        ++missing;
       if (i >= step) {
-        if (grid.present[i - step]) sum -= grid.values[i - step] - reference; else --missing;
+        if (grid.present[i - step])
+          sum -= grid.values[i - step] - reference;
+        else
+          --missing;
       }
       if (i + 1 >= step) {
         ok.push_back(missing == 0);
@@ -219,7 +225,10 @@ double modified_to_allan_ratio(const Grid& grid, int64_t m) {
     if (!present) ++window_missing;
     if (i >= step) {
       const size_t j = i - step;
-      if (ok[j] && ok[j + step]) window_sum -= mean[j + step] - mean[j]; else --window_missing;
+      if (ok[j] && ok[j + step])
+        window_sum -= mean[j + step] - mean[j];
+      else
+        --window_missing;
     }
     if (i + 1 >= step && window_missing == 0) {
       const double average = window_sum / static_cast<double>(m);
@@ -239,8 +248,7 @@ int pm_alpha(const Grid& grid, int64_t m) {
   if (std::isnan(ratio)) return 2;
   const double md = static_cast<double>(m);
   const double white = 1 / md;
-  const double flicker =
-      1.5 * std::log(256.0 / 27) / (1.038 + 3 * std::log(std::numbers::pi * md));
+  const double flicker = 1.5 * std::log(256.0 / 27) / (1.038 + 3 * std::log(std::numbers::pi * md));
   return ratio > std::sqrt(white * flicker) ? 1 : 2;
 }
 
