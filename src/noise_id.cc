@@ -133,7 +133,9 @@ double lag1_autocorrelation(const Series& z) {
   double sum = 0;
   int64_t n = 0;
   for (size_t k = 0; k < z.value.size(); ++k) {
-    if (z.present[k]) sum += z.value[k], ++n;
+    if (!z.present[k]) continue;
+    sum += z.value[k];
+    ++n;
   }
   const double mean = sum / static_cast<double>(n);
   double numerator = 0;
@@ -185,58 +187,64 @@ double modified_to_allan_ratio(const Grid& grid, int64_t m) {
   const size_t step = static_cast<size_t>(m);
   const double reference = first_present_value(grid);
   // m times the frequency average over slots [i, i + m) (tau0 cancels).
-  std::vector<double> mean;
-  std::vector<uint8_t> ok;
-  if (grid.kind == DataKind::kPhase) {
-    for (size_t i = 0; i + step < slots; ++i) {
-      ok.push_back(grid.present[i] && grid.present[i + step]);
-      mean.push_back(ok.back() ? grid.values[i + step] - grid.values[i] : 0);
+  const bool phase = grid.kind == DataKind::kPhase;
+  const size_t windows = slots < step + (phase ? 1 : 0) ? 0 : slots - step + (phase ? 0 : 1);
+  std::vector<double> mean(windows, 0.0);
+  std::vector<uint8_t> ok(windows, 0);
+  if (phase) {
+    for (size_t i = 0; i < windows; ++i) {
+      ok[i] = grid.present[i] && grid.present[i + step];
+      if (ok[i]) mean[i] = grid.values[i + step] - grid.values[i];
     }
   } else {
     double sum = 0;
     size_t missing = 0;
     for (size_t i = 0; i < slots; ++i) {
-      if (grid.present[i])
+      if (grid.present[i]) {
         sum += grid.values[i] - reference;
-      else
+      } else {
         ++missing;
+      }
       if (i >= step) {
-        if (grid.present[i - step])
+        if (grid.present[i - step]) {
           sum -= grid.values[i - step] - reference;
-        else
+        } else {
           --missing;
+        }
       }
       if (i + 1 >= step) {
-        ok.push_back(missing == 0);
-        mean.push_back(missing == 0 ? sum : 0);
+        ok[i + 1 - step] = missing == 0;
+        if (missing == 0) mean[i + 1 - step] = sum;
       }
     }
   }
-  // Allan terms D_i = mean_i+m - mean_i; modified terms: sums of m of them.
-  const size_t windows = mean.size();
-  double allan = 0, modified = 0, window_sum = 0;
-  int64_t allan_terms = 0, modified_terms = 0;
-  size_t window_missing = 0;
-  for (size_t i = 0; i + step < windows; ++i) {
-    const bool present = ok[i] && ok[i + step];
-    const double term = present ? mean[i + step] - mean[i] : 0;
-    if (present) allan += term * term, ++allan_terms;
-    window_sum += term;
-    if (!present) ++window_missing;
-    if (i >= step) {
-      const size_t j = i - step;
-      if (ok[j] && ok[j + step])
-        window_sum -= mean[j + step] - mean[j];
-      else
-        --window_missing;
-    }
+  // Allan terms D_i = mean_i+m - mean_i, in place.
+  const size_t terms = windows > step ? windows - step : 0;
+  double allan = 0;
+  int64_t allan_terms = 0;
+  for (size_t i = 0; i < terms; ++i) {
+    ok[i] = ok[i] && ok[i + step];
+    mean[i] = ok[i] ? mean[i + step] - mean[i] : 0;
+    allan += mean[i] * mean[i];
+    allan_terms += ok[i];
+  }
+  // Modified terms: m times the mean of m consecutive Allan terms.
+  double modified = 0;
+  double window_sum = 0;
+  int64_t modified_terms = 0;
+  int64_t window_missing = 0;
+  for (size_t i = 0; i < terms; ++i) {
+    const bool leaves = i >= step;
+    window_sum += mean[i] - (leaves ? mean[i - step] : 0);
+    window_missing += (ok[i] ? 0 : 1) - (leaves && !ok[i - step] ? 1 : 0);
     if (i + 1 >= step && window_missing == 0) {
-      const double average = window_sum / static_cast<double>(m);
-      modified += average * average, ++modified_terms;
+      modified += window_sum * window_sum;
+      ++modified_terms;
     }
   }
   if (allan_terms == 0 || modified_terms == 0) return std::numeric_limits<double>::quiet_NaN();
-  return (modified / static_cast<double>(modified_terms)) /
+  const double md = static_cast<double>(m);
+  return (modified / (md * md * static_cast<double>(modified_terms))) /
          (allan / static_cast<double>(allan_terms));
 }
 
@@ -259,7 +267,9 @@ int b1_alpha(const Grid& grid, const Series& averages, int64_t m) {
   double sum = 0;
   int64_t n = 0;
   for (size_t k = 0; k < averages.value.size(); ++k) {
-    if (averages.present[k]) sum += averages.value[k], ++n;
+    if (!averages.present[k]) continue;
+    sum += averages.value[k];
+    ++n;
   }
   if (n < kMinB1Averages) return kNoAlpha;
   const double mean = sum / static_cast<double>(n);
@@ -270,7 +280,8 @@ int b1_alpha(const Grid& grid, const Series& averages, int64_t m) {
     spread += (averages.value[k] - mean) * (averages.value[k] - mean);
     if (k + 1 < averages.value.size() && averages.present[k + 1]) {
       const double step = averages.value[k + 1] - averages.value[k];
-      allan += step * step, ++pairs;
+      allan += step * step;
+      ++pairs;
     }
   }
   if (pairs == 0 || !(allan > 0)) return kNoAlpha;
