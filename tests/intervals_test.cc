@@ -16,38 +16,32 @@ constexpr Statistic kPlain[] = {Statistic::kAdev, Statistic::kOadev, Statistic::
 int order_of(Statistic s) { return s == Statistic::kHdev || s == Statistic::kOhdev ? 3 : 2; }
 bool overlapping(Statistic s) { return s != Statistic::kAdev && s != Statistic::kHdev; }
 
-// The phase indices that term i of a plain statistic reads, with their
-// weights: the d-th difference at lag m, starting every sample (overlapping)
-// or every m samples.
-std::vector<std::pair<int64_t, double>> term_weights(Statistic s, int64_t m, int64_t i) {
-  const int d = order_of(s);
-  const int64_t start = overlapping(s) ? i : i * m;
-  std::vector<std::pair<int64_t, double>> w;
-  double c = 1;  // (-1)^k C(d, k)
-  for (int k = 0; k <= d; ++k) {
-    w.push_back({start + k * m, c});
-    c = -c * (d - k) / (k + 1);
-  }
-  return w;
-}
-
 int64_t plain_terms(Statistic s, int64_t m, int64_t n) {
   const int d = order_of(s);
   return overlapping(s) ? n - d * m : (n - 1) / m - d + 1;
 }
 
-// The edf of a plain statistic straight from the covariance of its terms,
+// The edf of a plain statistic straight from the covariance of its terms
+// (d-th phase differences at lag m, starting every sample or every m),
 // (sum of variances)^2 / (sum of squared covariances), for Gaussian phase
 // with covariance cov(a, b).
 template <typename Covariance>
 double exact_edf(Statistic s, int64_t m, int64_t n, Covariance cov) {
-  const int64_t terms = plain_terms(s, m, n);
+  const int64_t d = order_of(s);
+  std::vector<double> weight = {1};  // (-1)^k C(d, k)
+  for (int64_t k = 0; k < d; ++k) {
+    weight.push_back(-weight.back() * static_cast<double>(d - k) / static_cast<double>(k + 1));
+  }
+  const int64_t terms = plain_terms(s, m, n), stride = overlapping(s) ? 1 : m;
   double trace = 0, squares = 0;
   for (int64_t i = 0; i < terms; ++i) {
     for (int64_t j = 0; j < terms; ++j) {
       double c = 0;
-      for (const auto& [a, wa] : term_weights(s, m, i)) {
-        for (const auto& [b, wb] : term_weights(s, m, j)) c += wa * wb * cov(a, b);
+      for (int64_t k = 0; k <= d; ++k) {
+        for (int64_t l = 0; l <= d; ++l) {
+          c += weight[static_cast<size_t>(k)] * weight[static_cast<size_t>(l)] *
+               cov(i * stride + k * m, j * stride + l * m);
+        }
       }
       if (i == j) trace += c;
       squares += c * c;
@@ -108,30 +102,20 @@ TEST(EquivalentDof, AgreesWithThePeerLibraryInEveryBranch) {
     double edf;
   } kCases[] = {
       {Statistic::kMdev, 2, 10, 1001, 123.94023272},      // modified, J <= Jmax
-      {Statistic::kMdev, 1, 3, 50, 14.4717496022},        // modified, J <= Jmax
+      {Statistic::kTdev, 2, 10, 1001, 123.94023272},      // tdev shares mdev's
       {Statistic::kMdev, 0, 34, 100000, 2844.91152836},   // modified, table
-      {Statistic::kMdev, -2, 100, 1001, 5.72692282662},   // modified, table
-      {Statistic::kMdev, 0, 1000, 5000, 2.73945261326},   // modified, J > Jmax, r <= d + 1
-      {Statistic::kMdev, -2, 1000, 5000, 1.93398298056},  // the same
+      {Statistic::kMdev, -2, 1000, 5000, 1.93398298056},  // modified, J > Jmax, r <= d + 1
       {Statistic::kMdev, -1, 7, 120, 14.1381998726},      // modified, J <= Jmax
       {Statistic::kOadev, 0, 10, 1001, 135.0714051},      // J <= Jmax, F = m
-      {Statistic::kHdev, -2, 10, 1001, 76.964697308},     // the same
       {Statistic::kOhdev, -4, 7, 120, 11.1516978643},     // the same
       {Statistic::kAdev, 0, 50, 2000, 25.5575221239},     // J <= Jmax, F infinite
-      {Statistic::kHdev, 0, 30, 3000, 50.1516138585},     // the same
-      {Statistic::kOadev, 0, 40, 2440, 89.2564102564},    // table
       {Statistic::kOadev, -1, 50, 20000, 467.653319399},  // table
-      {Statistic::kOhdev, 0, 30, 2000, 82.692104269},     // table
-      {Statistic::kOadev, 0, 1000, 5000, 5.39579520249},  // J > Jmax, r <= d + 1
-      {Statistic::kOhdev, -3, 1000, 5000, 2.5410943385},  // the same
+      {Statistic::kOhdev, 0, 30, 2000, 82.692104269},     // the same
+      {Statistic::kOhdev, -3, 1000, 5000, 2.5410943385},  // J > Jmax, r <= d + 1
       {Statistic::kAdev, 1, 3, 50, 8.72753255859},        // flicker PM, J <= Jmax
-      {Statistic::kOhdev, 1, 3, 50, 16.0448008333},       // the same
       {Statistic::kOadev, 1, 100, 1001, 53.8737982306},   // flicker PM, table
-      {Statistic::kOhdev, 1, 26, 100000, 12256.9650623},  // the same
-      {Statistic::kOadev, 1, 1000, 5000, 45.3062962262},  // flicker PM, r <= d + 1
-      {Statistic::kOhdev, 1, 200, 1300, 30.0782345881},   // the same
-      {Statistic::kAdev, 2, 3, 50, 7.98816568047},        // white PM
-      {Statistic::kOhdev, 2, 3, 50, 18.6342977497},       // white PM
+      {Statistic::kOhdev, 1, 200, 1300, 30.0782345881},   // flicker PM, r <= d + 1
+      {Statistic::kOhdev, 2, 3, 50, 18.6342977497},       // white PM, r > d
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.s)) + " alpha " + std::to_string(c.alpha) +
@@ -181,15 +165,6 @@ TEST(EquivalentDof, NothingForNoiseTheStatisticCannotMeasureOrTooFewPoints) {
   EXPECT_GT(equivalent_dof(Statistic::kOadev, 0, 10, 21), 0);
   EXPECT_TRUE(std::isnan(equivalent_dof(Statistic::kMdev, 0, 10, 29)));
   EXPECT_GT(equivalent_dof(Statistic::kMdev, 0, 10, 30), 0);
-}
-
-TEST(EquivalentDof, TimeDeviationSharesTheModifiedAllanEdf) {
-  for (int alpha = 2; alpha >= -2; --alpha) {
-    for (int64_t m : {1, 7, 50, 300}) {
-      EXPECT_EQ(equivalent_dof(Statistic::kMdev, alpha, m, 1001),
-                equivalent_dof(Statistic::kTdev, alpha, m, 1001));
-    }
-  }
 }
 
 TEST(EdfPhasePoints, ARecordWithoutGapsGivesItsOwnEdf) {
