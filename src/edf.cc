@@ -43,7 +43,8 @@ Estimator estimator_of(Statistic statistic, int64_t m) {
 }
 
 // The generalized autocovariance of the integrated phase under noise alpha,
-// up to a constant factor (which cancels from every ratio below).
+// up to a constant factor. The factor cancels from the ratios, except against
+// the flicker-PM constants below, which are for this scaling.
 double sw(double t, int alpha) {
   const double a = std::fabs(t);
   switch (alpha) {
