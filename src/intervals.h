@@ -11,8 +11,13 @@
 namespace tauspan {
 
 // The power-law exponent alpha (2 white PM, 1 flicker PM, 0 white FM,
-// -1 flicker FM, -2 random-walk FM) of the noise at averaging factor m, or
-// kNoAlpha when too few points remain to tell.
+// -1 flicker FM, -2 random-walk FM; for hdev and ohdev also -3 and -4) of
+// the noise at averaging factor m, or kNoAlpha when too few points remain to
+// tell (fewer than 3 frequency averages, or no spread). From the lag-1
+// autocorrelation of the averages at m (frequency: means of m slots; phase:
+// every m-th slot) when at least 30 remain, else from the B1 ratio, with
+// R(n) telling white from flicker PM. An average that needs a missing slot
+// is left out. O(N) per call.
 inline constexpr int kNoAlpha = 99;
 int noise_alpha(const Grid& grid, Statistic s, int64_t m);
 
