@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -208,7 +209,7 @@ TEST(ConfidenceInterval, ChiSquaredQuantilesOfTheTables) {
 }
 
 TEST(ConfidenceInterval, NarrowsWithMoreEdfWidensWithMoreConfidence) {
-  double last_min = 0, last_max = INFINITY;
+  double last_min = 0, last_max = std::numeric_limits<double>::infinity();
   // (Below about 1 the lower bound turns back up: not a case here.)
   for (double edf : {1.0, 2.0, 5.0, 20.0, 100.0, 1e4, 1e7}) {
     SCOPED_TRACE(edf);
@@ -237,8 +238,10 @@ TEST(ConfidenceInterval, NanWithoutAPositiveEdfOrADeviation) {
   const struct {
     double dev, edf, p;
   } kCases[] = {
-      {1, kNan, 0.683},  {1, 0, 0.683}, {1, -3, 0.683}, {1, INFINITY, 0.683},
-      {kNan, 10, 0.683}, {1, 10, 0},    {1, 10, 1},     {1, 10, kNan},
+      {1, kNan, 0.683},  {1, 0, 0.683},
+      {1, -3, 0.683},    {1, std::numeric_limits<double>::infinity(), 0.683},
+      {kNan, 10, 0.683}, {1, 10, 0},
+      {1, 10, 1},        {1, 10, kNan},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.dev) + " " + std::to_string(c.edf) + " " + std::to_string(c.p));
