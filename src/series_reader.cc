@@ -1,4 +1,5 @@
-// The data file reader: large reads, lines and fields found with memchr.
+// The data file reader: large reads, lines and fields found with memchr, and
+// lines too long for the buffer taken in pieces.
 #include "series_reader.h"
 
 #include <fcntl.h>
@@ -11,12 +12,13 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
+
+#include "long_number.h"
 
 namespace tauspan {
 namespace {
-
-constexpr size_t kReadSize = size_t{1} << 20;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -125,51 +127,24 @@ int64_t last_needed_field(const RunSettings& s) {
              : std::max<int64_t>(s.time_column, s.data_column);
 }
 
-// For a line that does not fit the buffer: where its needed fields end, if
-// they end within [b, e). Past that point the line can only be skipped.
-const char* needed_prefix_end(const char* b, const char* e, int64_t last_field) {
-  const char* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
-  if (nul) return nul;
-  if (last_field < 0) return b + 1;  // the first byte decides a comment
-  int64_t index = 0;
-  const char* p = b;
-  for (;;) {
-    while (p < e && *p == '\t') ++p;
-    if (p == e) return nullptr;
-    const char* tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<size_t>(e - p)));
-    if (!tab) return nullptr;
-    if (index++ == last_field) return tab;
-    p = tab;
-  }
+// Puts a needed field's number into the sample.
+[[gnu::always_inline]] inline void take_field(Sample& sample, int64_t index, double x,
+                                              const RunSettings& settings) {
+  if (index == settings.time_column) sample.time = settings.time_multiplier * x;
+  if (index == settings.data_column) sample.value = x;
 }
 
-// Grows by half rather than doubling: the peak while copying is then 2.5
-// times the series instead of 3.
-[[gnu::always_inline]] inline void append(SampleSeries& samples, const Sample& s) {
-  if (samples.size() == samples.capacity()) {
-    samples.reserve(std::max<size_t>(4096, samples.capacity() + samples.capacity() / 2));
+// Fills in the row-number columns and decides.
+[[gnu::always_inline]] inline LineResult complete_line(const Sample& fields, uint64_t row_index,
+                                                       const RunSettings& settings) {
+  LineResult r;
+  r.sample = fields;
+  if (settings.time_column < 0) {
+    r.sample.time = static_cast<double>(row_index) * settings.time_multiplier;
   }
-  samples.push_back(s);
-}
-
-// Reserves room for the samples a file of `file_size` bytes will give, going
-// by the line length of its first chunk. Reserved pages cost no memory until
-// written, so a guess on the high side is cheap; it saves the copies of
-// growing, and asks for huge pages so that filling them takes fewer faults.
-void reserve_for(SampleSeries& samples, const char* chunk, size_t chunk_size, off_t file_size) {
-  if (file_size <= 0 || static_cast<size_t>(file_size) <= chunk_size) return;
-  const auto lines = static_cast<size_t>(std::count(chunk, chunk + chunk_size, '\n'));
-  if (lines == 0) return;
-  const double per_line = static_cast<double>(chunk_size) / static_cast<double>(lines);
-  const auto estimate = static_cast<size_t>(static_cast<double>(file_size) / per_line * 1.05) + 1024;
-  samples.reserve(estimate);
-  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-  const auto begin = reinterpret_cast<uintptr_t>(samples.data());
-  const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
-  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  if (end > first + kHuge) {
-    ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
-  }
+  if (settings.data_column < 0) r.sample.value = static_cast<double>(row_index);
+  r.accepted = r.sample.value > kMissing && r.sample.time > kMissing;
+  return r;
 }
 
 }  // namespace
@@ -193,7 +168,7 @@ namespace {
                                                           uint64_t row_index,
                                                           const RunSettings& settings) {
   const int64_t last_field = last_needed_field(settings);
-  LineResult r;
+  Sample fields;
   const char* p = line.data();
   const char* const e = p + line.size();
   for (int64_t index = 0; index <= last_field; ++index) {
@@ -204,18 +179,11 @@ namespace {
     const std::string_view field(p, static_cast<size_t>(end - p));
     if (is_numeric_field(field) &&
         (index == settings.time_column || index == settings.data_column)) {
-      const double x = field_number(field);
-      if (index == settings.time_column) r.sample.time = settings.time_multiplier * x;
-      if (index == settings.data_column) r.sample.value = x;
+      take_field(fields, index, field_number(field), settings);
     }
     p = end;
   }
-  if (settings.time_column < 0) {
-    r.sample.time = static_cast<double>(row_index) * settings.time_multiplier;
-  }
-  if (settings.data_column < 0) r.sample.value = static_cast<double>(row_index);
-  r.accepted = r.sample.value > kMissing && r.sample.time > kMissing;
-  return r;
+  return complete_line(fields, row_index, settings);
 }
 
 }  // namespace
@@ -227,84 +195,266 @@ LineResult parse_line(std::string_view line, uint64_t row_index, const RunSettin
   return parse_clean_line(line, row_index, settings);
 }
 
-SeriesRead read_series(const std::string& path, const RunSettings& settings,
-                       ReadProgress progress, void* context) {
-  SeriesRead result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    result.error = describe("open", path, errno);
-    return result;
+namespace {
+
+// A line longer than the buffer, taken in pieces as they are read. Only the
+// field in hand is looked at, and of a needed number only its LongNumber is
+// kept, so the line costs no memory whatever its length.
+struct LongLine {
+  bool active = false;
+  bool comment = false;
+  bool ended = false;           // past a NUL or the last needed field: the rest is skipped
+  bool in_field = false;
+  bool reading_number = false;  // the field in hand is needed and numeric
+  int64_t field = -1;           // index of the field in hand or the last one
+  Sample fields;
+  LongNumber number;
+};
+
+void end_field(LongLine& line, int64_t last_field, const RunSettings& settings) {
+  if (line.reading_number) {
+    take_field(line.fields, line.field, field_number(long_number_text(line.number)), settings);
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const int64_t last_field = last_needed_field(settings);
-  std::vector<char> buf(kReadSize);
-  size_t have = 0;         // bytes of an unfinished line at the front of buf
-  bool skipping = false;   // in the rest of a line already handled
+  line.in_field = false;
+  line.reading_number = false;
+  if (line.field == last_field) line.ended = true;
+}
+
+// Takes the next piece of the line's content [b, e).
+void feed_long_line(LongLine& line, const char* b, const char* e, int64_t last_field,
+                    const RunSettings& settings) {
+  if (line.comment || line.ended) return;
+  const auto* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
+  if (nul) e = nul;
+  while (b < e && !line.ended) {
+    if (!line.in_field) {
+      while (b < e && *b == '\t') ++b;
+      if (b == e) break;
+      if (++line.field > last_field) {
+        line.ended = true;
+        break;
+      }
+      line.in_field = true;
+      line.reading_number = is_numeric_field(std::string_view(b, 1)) &&
+                            (line.field == settings.time_column ||
+                             line.field == settings.data_column);
+      if (line.reading_number) line.number = LongNumber();
+    }
+    const auto* tab = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));
+    const char* const end = tab ? tab : e;
+    if (line.reading_number) {
+      feed_long_number(line.number, std::string_view(b, static_cast<size_t>(end - b)));
+    }
+    b = end;
+    if (tab) end_field(line, last_field, settings);
+  }
+  if (nul && !line.ended) {
+    if (line.in_field) end_field(line, last_field, settings);
+    line.ended = true;
+  }
+}
+
+// Where the reading stands.
+struct Reader {
+  const RunSettings& settings;
+  int64_t last_field = -1;
+  uint64_t shortest_line = 1;  // bytes of the shortest line that gives a sample
+  uint64_t file_size = 0;      // 0 when unknown
+  uint64_t buffer_offset = 0;  // where in the data the buffer's first byte lies
   uint64_t row_index = 0;
+  SampleSeries samples;
+};
+
+// A size is only a claim until it has been read (a sparse file can claim
+// exabytes), so room never grows beyond this many times the samples read.
+constexpr double kMostGrowth = 16;
+
+// Room for more samples, once `consumed` bytes of the data are behind. Grows
+// by half, or at once to the count that the density read so far gives for
+// the whole file: reserved pages cost no memory until written, so a guess on
+// the high side saves the copies of growing, and asks for huge pages so that
+// filling them takes fewer faults. Never beyond kMostGrowth times the samples
+// read, nor beyond what the rest of the file can hold at the shortest line.
+[[gnu::noinline]] void reserve_more(Reader& r, uint64_t consumed) {
+  SampleSeries& samples = r.samples;
+  const auto size = static_cast<double>(samples.size());
+  double room = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);
+  if (r.file_size > 0 && consumed > 0 && consumed <= r.file_size) {
+    const double estimate =
+        size * static_cast<double>(r.file_size) / static_cast<double>(consumed) * 1.05 + 1024;
+    room = std::max(room, std::min(estimate, kMostGrowth * (size + 1)));
+    const uint64_t rest = (r.file_size - consumed + 1) / r.shortest_line;
+    room = std::min(room, size + 1 + static_cast<double>(rest));
+  }
+  room = std::min(room, static_cast<double>(samples.max_size()));
+  samples.reserve(std::max(samples.size() + 1, static_cast<size_t>(room)));
+  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
+  const auto begin = reinterpret_cast<uintptr_t>(samples.data());
+  const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
+  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  if (end > first + kHuge) {
+    ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
+  }
+}
+
+// Keeps a line's result; `line_end` (in `buffer`) is where its content ends.
+[[gnu::always_inline]] inline void keep(Reader& r, const LineResult& line, const char* buffer,
+                                        const char* line_end) {
+  if (line.accepted) {
+    if (r.samples.size() == r.samples.capacity()) {
+      reserve_more(r, r.buffer_offset + static_cast<uint64_t>(line_end - buffer));
+    }
+    r.samples.push_back(line.sample);
+  }
+  ++r.row_index;
+}
+
+void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
+  if (!line.comment) {
+    if (line.in_field) end_field(line, r.last_field, r.settings);
+    keep(r, complete_line(line.fields, r.row_index, r.settings), buffer, line_end);
+  }
+  line.active = false;
+}
+
+// Where the bytes come from: the descriptor, or `text` when it is negative.
+struct Input {
+  int fd = -1;
+  std::string_view text;
+  size_t position = 0;
+};
+
+ssize_t read_some(Input& in, char* to, size_t size) {
+  if (in.fd >= 0) return ::read(in.fd, to, size);
+  size = std::min(size, in.text.size() - in.position);
+  if (size > 0) std::memcpy(to, in.text.data() + in.position, size);
+  in.position += size;
+  return static_cast<ssize_t>(size);
+}
+
+SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
+                      const RunSettings& settings, const ReadOptions& options) {
+  const int64_t last_field = last_needed_field(settings);
+  // A sample needs its fields up to the last needed one, each a byte and a
+  // tab, the last a byte and the newline; with none needed, the newline.
+  const uint64_t shortest = last_field < 0 ? 1 : 2 * static_cast<uint64_t>(last_field + 1);
+  Reader r{settings, last_field, shortest, file_size, 0, 0, SampleSeries()};
+  const size_t buffer_size = std::max<size_t>(options.buffer_size, 2);
+  const auto buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
+  char* const buf = buffer.get();
+  size_t have = 0;            // bytes of an unfinished line at the front of buf
+  LongLine long_line;
   bool chunk_has_nul = true;  // most files have none: then no line needs a search
-  off_t file_size = -1;       // not known yet
   uint64_t bytes_read = 0;
 
   auto handle = [&](const char* b, const char* e) {
     if (b < e && *b == '#') return;
     const std::string_view line(b, static_cast<size_t>(e - b));
-    const LineResult r = chunk_has_nul ? parse_line(line, row_index, settings)
-                                       : parse_clean_line(line, row_index, settings);
-    if (r.accepted) append(result.samples, r.sample);
-    ++row_index;
+    keep(r, chunk_has_nul ? parse_line(line, r.row_index, settings)
+                          : parse_clean_line(line, r.row_index, settings),
+         buf, e);
+  };
+  // Feeds [b, e) of a long line, except a carriage return at its end, which
+  // waits at the front of buf until the next read shows whether a newline
+  // follows it.
+  auto feed_holding_return = [&](const char* b, const char* e) {
+    const size_t held = e[-1] == '\r' ? 1 : 0;
+    feed_long_line(long_line, b, e - held, r.last_field, settings);
+    r.buffer_offset += static_cast<uint64_t>(e - held - buf);
+    if (held) buf[0] = '\r';
+    have = held;
   };
 
   for (;;) {
-    if (have == buf.size()) {
-      // A line fills the whole buffer: handle it now if its needed fields are
-      // all there, else make room for more of it.
-      if (const char* end = needed_prefix_end(buf.data(), buf.data() + have, last_field)) {
-        handle(buf.data(), end);
-        skipping = true;
-        have = 0;
-      } else {
-        buf.resize(buf.size() * 2);
-      }
+    if (have == buffer_size) {
+      // The line fills the buffer: from here on it is taken in pieces.
+      long_line = LongLine();
+      long_line.active = true;
+      long_line.comment = buf[0] == '#';
+      feed_holding_return(buf, buf + have);
     }
-    const ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
+    const ssize_t n = read_some(in, buf + have, buffer_size - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      result.error = describe("read", path, errno);
-      result.samples = SampleSeries();
-      ::close(fd);
-      return result;
+      SeriesRead failed;
+      failed.error = describe("read", name, errno);
+      return failed;
     }
     if (n == 0) {
       // A last line without a newline still counts; the empty read after a
       // final newline is no line.
-      if (have > 0 && !skipping) handle(buf.data(), buf.data() + have);
+      if (long_line.active) {
+        feed_long_line(long_line, buf, buf + have, r.last_field, settings);
+        finish_long_line(r, long_line, buf, buf + have);
+      } else if (have > 0) {
+        handle(buf, buf + have);
+      }
       break;
     }
-    if (file_size < 0) {
-      struct stat st;
-      file_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-      reserve_for(result.samples, buf.data(), have + static_cast<size_t>(n), file_size);
-    }
     bytes_read += static_cast<uint64_t>(n);
-    if (progress) progress(context, bytes_read, static_cast<uint64_t>(file_size));
-    const char* p = buf.data();
+    if (options.progress) options.progress(options.context, bytes_read, file_size);
+    const char* p = buf;
     const char* const e = p + have + static_cast<size_t>(n);
     chunk_has_nul = std::memchr(p, '\0', static_cast<size_t>(e - p)) != nullptr;
-    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-      if (skipping) {
-        skipping = false;
-      } else {
-        handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
+    if (long_line.active) {
+      const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+      if (!nl) {
+        feed_holding_return(p, e);
+        continue;
       }
+      const char* const end = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+      feed_long_line(long_line, p, end, r.last_field, settings);
+      finish_long_line(r, long_line, buf, end);
       p = nl + 1;
     }
-    have = skipping ? 0 : static_cast<size_t>(e - p);
-    std::memmove(buf.data(), p, have);
+    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
+      handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
+      p = nl + 1;
+    }
+    have = static_cast<size_t>(e - p);
+    r.buffer_offset += static_cast<uint64_t>(p - buf);
+    std::memmove(buf, p, have);
   }
-  ::close(fd);
   // Growth by half can leave a third of the storage unused for the whole run.
+  SeriesRead result;
+  result.samples = std::move(r.samples);
   SampleSeries& samples = result.samples;
   if (samples.capacity() - samples.size() > samples.size() / 8) samples.shrink_to_fit();
+  return result;
+}
+
+}  // namespace
+
+SeriesRead read_series_fd(int fd, const std::string& name, const RunSettings& settings,
+                          const ReadOptions& options) {
+  struct stat st;
+  const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  Input in;
+  in.fd = fd;
+  return read_input(in, sized ? static_cast<uint64_t>(st.st_size) : 0, name, settings, options);
+}
+
+SeriesRead read_series_text(std::string_view text, const RunSettings& settings,
+                            const ReadOptions& options) {
+  Input in;
+  in.text = text;
+  return read_input(in, text.size(), "", settings, options);
+}
+
+SeriesRead read_series(const std::string& path, const RunSettings& settings,
+                       ReadProgress progress, void* context) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SeriesRead result;
+    result.error = describe("open", path, errno);
+    return result;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ReadOptions options;
+  options.progress = progress;
+  options.context = context;
+  SeriesRead result = read_series_fd(fd, path, settings, options);
+  ::close(fd);
   return result;
 }
 

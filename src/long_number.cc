@@ -1,0 +1,180 @@
+// The number in a long field: atof's grammar walked one byte at a time.
+#include "long_number.h"
+
+#include <algorithm>
+
+namespace tauspan {
+namespace {
+
+// A double is the rounding of a decimal fixed by its first 768 significant
+// digits and whether any nonzero digit follows: no boundary between two
+// doubles has more digits. Hexadecimal needs far fewer.
+constexpr size_t kKeptDigits = 800;
+
+// Far beyond the exponent of any double, but far from overflowing when the
+// point's position is added.
+constexpr int64_t kExponentCap = int64_t{1} << 40;
+constexpr int64_t kTextExponentCap = 99999;
+
+using Part = LongNumber::Part;
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The digit's value in the number's base, or -1.
+int digit_value(char c, bool hex) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char l = lower(c);
+  if (hex && l >= 'a' && l <= 'f') return l - 'a' + 10;
+  return -1;
+}
+
+bool is_exponent_mark(char c, bool hex) { return lower(c) == (hex ? 'p' : 'e'); }
+
+void add_digit(LongNumber& n, int d, bool fraction) {
+  n.any_digit = true;
+  if (n.digits.empty() && d == 0) {
+    if (fraction) ++n.fraction_zeros;
+    return;
+  }
+  if (!fraction) ++n.integer_digits;
+  if (n.digits.size() < kKeptDigits) {
+    n.digits += "0123456789abcdef"[d];
+  } else if (d != 0) {
+    n.more_digits = true;
+  }
+}
+
+void add_exponent_digit(LongNumber& n, char c) {
+  n.has_exponent = true;
+  if (n.exponent < kExponentCap) n.exponent = n.exponent * 10 + (c - '0');
+}
+
+// Takes one byte; false once the number has ended before it.
+bool take(LongNumber& n, char c) {
+  switch (n.part) {
+    case Part::kBlanks:
+      if (is_space(c)) return true;
+      n.part = Part::kAfterSign;
+      if (c == '-' || c == '+') {
+        n.negative = c == '-';
+        return true;
+      }
+      [[fallthrough]];
+    case Part::kAfterSign:
+      if (c == '0') {
+        n.any_digit = true;
+        n.part = Part::kZero;
+      } else if (c >= '1' && c <= '9') {
+        add_digit(n, c - '0', false);
+        n.part = Part::kInteger;
+      } else if (c == '.') {
+        n.part = Part::kDot;
+      } else if (lower(c) == 'i' || lower(c) == 'n') {
+        n.word = lower(c) == 'i' ? "inf" : "nan";
+        n.word_length = 1;
+        n.part = Part::kWord;
+      } else {
+        return false;
+      }
+      return true;
+    case Part::kZero:  // a leading 0, which with an 'x' after it makes hexadecimal
+      if (lower(c) == 'x') {
+        n.hex = true;
+        n.part = Part::kHexStart;
+        return true;
+      }
+      n.part = Part::kInteger;
+      [[fallthrough]];
+    case Part::kInteger:
+      if (const int d = digit_value(c, n.hex); d >= 0) {
+        add_digit(n, d, false);
+      } else if (c == '.') {
+        n.part = Part::kFraction;
+      } else if (is_exponent_mark(c, n.hex)) {
+        n.part = Part::kExponentStart;
+      } else {
+        return false;
+      }
+      return true;
+    case Part::kHexStart:  // "0x" must go on with a digit or a point, else it is the 0 alone
+      if (const int d = digit_value(c, true); d >= 0) {
+        add_digit(n, d, false);
+        n.part = Part::kInteger;
+      } else if (c == '.') {
+        n.part = Part::kHexDot;
+      } else {
+        return false;
+      }
+      return true;
+    case Part::kHexDot:  // "0x." needs a digit
+    case Part::kDot:     // as does a leading point
+      if (const int d = digit_value(c, n.hex); d >= 0) {
+        add_digit(n, d, true);
+        n.part = Part::kFraction;
+        return true;
+      }
+      return false;
+    case Part::kFraction:
+      if (const int d = digit_value(c, n.hex); d >= 0) {
+        add_digit(n, d, true);
+      } else if (is_exponent_mark(c, n.hex)) {
+        n.part = Part::kExponentStart;
+      } else {
+        return false;
+      }
+      return true;
+    case Part::kExponentStart:
+      n.part = Part::kExponentSign;
+      if (c == '-' || c == '+') {
+        n.exponent_negative = c == '-';
+        return true;
+      }
+      [[fallthrough]];
+    case Part::kExponentSign:
+    case Part::kExponent:
+      if (c < '0' || c > '9') return false;
+      add_exponent_digit(n, c);
+      n.part = Part::kExponent;
+      return true;
+    case Part::kWord:
+      if (lower(c) != n.word[n.word_length]) return false;
+      return ++n.word_length < 3;  // the rest of "infinity" or "nan(...)" changes nothing
+    case Part::kDone:
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+void feed_long_number(LongNumber& number, std::string_view piece) {
+  for (const char c : piece) {
+    if (!take(number, c)) {
+      number.part = Part::kDone;
+      return;
+    }
+  }
+}
+
+std::string long_number_text(const LongNumber& n) {
+  const std::string sign = n.negative ? "-" : "";
+  if (n.word) return n.word_length == 3 ? sign + n.word : "";
+  if (!n.any_digit) return "";
+  std::string text = sign + (n.hex ? "0x" : "");
+  if (n.digits.empty()) return text + "0";
+  text += '.';
+  text += n.digits;
+  if (n.more_digits) text += '1';
+  // Value = 0.<digits> * base^shift * (10 or 2)^exponent; hexadecimal digits
+  // are 4 bits each. Past the cap every kept value overflows or underflows.
+  const int64_t shift = n.integer_digits - n.fraction_zeros;
+  const int64_t exponent = (n.hex ? 4 * shift : shift) +
+                           (n.has_exponent ? (n.exponent_negative ? -n.exponent : n.exponent) : 0);
+  text += n.hex ? 'p' : 'e';
+  text += std::to_string(std::clamp(exponent, -kTextExponentCap, kTextExponentCap));
+  return text;
+}
+
+}  // namespace tauspan
