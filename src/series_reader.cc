@@ -13,9 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <system_error>
 
-#include "long_number.h"
+#include "long_line.h"
 
 namespace tauspan {
 namespace {
@@ -127,13 +128,6 @@ int64_t last_needed_field(const RunSettings& s) {
              : std::max<int64_t>(s.time_column, s.data_column);
 }
 
-// Puts a needed field's number into the sample.
-[[gnu::always_inline]] inline void take_field(Sample& sample, int64_t index, double x,
-                                              const RunSettings& settings) {
-  if (index == settings.time_column) sample.time = settings.time_multiplier * x;
-  if (index == settings.data_column) sample.value = x;
-}
-
 // Fills in the row-number columns and decides.
 [[gnu::always_inline]] inline LineResult complete_line(const Sample& fields, uint64_t row_index,
                                                        const RunSettings& settings) {
@@ -179,7 +173,9 @@ namespace {
     const std::string_view field(p, static_cast<size_t>(end - p));
     if (is_numeric_field(field) &&
         (index == settings.time_column || index == settings.data_column)) {
-      take_field(fields, index, field_number(field), settings);
+      const double x = field_number(field);
+      if (index == settings.time_column) fields.time = settings.time_multiplier * x;
+      if (index == settings.data_column) fields.value = x;
     }
     p = end;
   }
@@ -197,63 +193,6 @@ LineResult parse_line(std::string_view line, uint64_t row_index, const RunSettin
 
 namespace {
 
-// A line longer than the buffer, taken in pieces as they are read. Only the
-// field in hand is looked at, and of a needed number only its LongNumber is
-// kept, so the line costs no memory whatever its length.
-struct LongLine {
-  bool active = false;
-  bool comment = false;
-  bool ended = false;           // past a NUL or the last needed field: the rest is skipped
-  bool in_field = false;
-  bool reading_number = false;  // the field in hand is needed and numeric
-  int64_t field = -1;           // index of the field in hand or the last one
-  Sample fields;
-  LongNumber number;
-};
-
-void end_field(LongLine& line, int64_t last_field, const RunSettings& settings) {
-  if (line.reading_number) {
-    take_field(line.fields, line.field, field_number(long_number_text(line.number)), settings);
-  }
-  line.in_field = false;
-  line.reading_number = false;
-  if (line.field == last_field) line.ended = true;
-}
-
-// Takes the next piece of the line's content [b, e).
-void feed_long_line(LongLine& line, const char* b, const char* e, int64_t last_field,
-                    const RunSettings& settings) {
-  if (line.comment || line.ended) return;
-  const auto* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
-  if (nul) e = nul;
-  while (b < e && !line.ended) {
-    if (!line.in_field) {
-      while (b < e && *b == '\t') ++b;
-      if (b == e) break;
-      if (++line.field > last_field) {
-        line.ended = true;
-        break;
-      }
-      line.in_field = true;
-      line.reading_number = is_numeric_field(std::string_view(b, 1)) &&
-                            (line.field == settings.time_column ||
-                             line.field == settings.data_column);
-      if (line.reading_number) line.number = LongNumber();
-    }
-    const auto* tab = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));
-    const char* const end = tab ? tab : e;
-    if (line.reading_number) {
-      feed_long_number(line.number, std::string_view(b, static_cast<size_t>(end - b)));
-    }
-    b = end;
-    if (tab) end_field(line, last_field, settings);
-  }
-  if (nul && !line.ended) {
-    if (line.in_field) end_field(line, last_field, settings);
-    line.ended = true;
-  }
-}
-
 // Where the reading stands.
 struct Reader {
   const RunSettings& settings;
@@ -266,28 +205,39 @@ struct Reader {
 };
 
 // A size is only a claim until it has been read (a sparse file can claim
-// exabytes), so room never grows beyond this many times the samples read.
+// exabytes), so a guess never asks for more than this many times the
+// samples read.
 constexpr double kMostGrowth = 16;
 
-// Room for more samples, once `consumed` bytes of the data are behind. Grows
-// by half, or at once to the count that the density read so far gives for
-// the whole file: reserved pages cost no memory until written, so a guess on
-// the high side saves the copies of growing, and asks for huge pages so that
-// filling them takes fewer faults. Never beyond kMostGrowth times the samples
-// read, nor beyond what the rest of the file can hold at the shortest line.
+// Room for more samples, once `consumed` bytes of the data are behind: never
+// more than the rest of the data can hold at the shortest line. Reserved
+// pages cost no memory until written, so room is first asked for the count
+// that the density read so far gives for the whole file: that saves the
+// copies of growing, and huge pages make filling it take fewer faults. Where
+// memory refuses the guess, the series grows by half as a vector does.
 [[gnu::noinline]] void reserve_more(Reader& r, uint64_t consumed) {
   SampleSeries& samples = r.samples;
   const auto size = static_cast<double>(samples.size());
-  double room = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);
+  double fits = static_cast<double>(samples.max_size());
+  double guess = 0;
   if (r.file_size > 0 && consumed > 0 && consumed <= r.file_size) {
-    const double estimate =
-        size * static_cast<double>(r.file_size) / static_cast<double>(consumed) * 1.05 + 1024;
-    room = std::max(room, std::min(estimate, kMostGrowth * (size + 1)));
     const uint64_t rest = (r.file_size - consumed + 1) / r.shortest_line;
-    room = std::min(room, size + 1 + static_cast<double>(rest));
+    fits = std::min(fits, size + 1 + static_cast<double>(rest));
+    guess = std::min(size * static_cast<double>(r.file_size) / static_cast<double>(consumed) * 1.05 + 1024,
+                     kMostGrowth * (size + 1));
   }
-  room = std::min(room, static_cast<double>(samples.max_size()));
-  samples.reserve(std::max(samples.size() + 1, static_cast<size_t>(room)));
+  const double grown = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);
+  const auto count = [&](double room) {
+    return std::max(samples.size() + 1, static_cast<size_t>(std::min(room, fits)));
+  };
+  if (guess > grown) {
+    try {
+      samples.reserve(count(guess));
+    } catch (const std::bad_alloc&) {
+      // Only a saving was lost.
+    }
+  }
+  if (samples.size() == samples.capacity()) samples.reserve(count(grown));
   constexpr uintptr_t kHuge = uintptr_t{1} << 21;
   const auto begin = reinterpret_cast<uintptr_t>(samples.data());
   const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
@@ -311,8 +261,8 @@ constexpr double kMostGrowth = 16;
 
 void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
   if (!line.comment) {
-    if (line.in_field) end_field(line, r.last_field, r.settings);
-    keep(r, complete_line(line.fields, r.row_index, r.settings), buffer, line_end);
+    keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings), buffer,
+         line_end);
   }
   line.active = false;
 }
@@ -359,7 +309,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   // follows it.
   auto feed_holding_return = [&](const char* b, const char* e) {
     const size_t held = e[-1] == '\r' ? 1 : 0;
-    feed_long_line(long_line, b, e - held, r.last_field, settings);
+    feed_long_line(long_line, b, e - held, settings);
     r.buffer_offset += static_cast<uint64_t>(e - held - buf);
     if (held) buf[0] = '\r';
     have = held;
@@ -368,9 +318,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   for (;;) {
     if (have == buffer_size) {
       // The line fills the buffer: from here on it is taken in pieces.
-      long_line = LongLine();
-      long_line.active = true;
-      long_line.comment = buf[0] == '#';
+      long_line = begin_long_line(buf[0], r.last_field);
       feed_holding_return(buf, buf + have);
     }
     const ssize_t n = read_some(in, buf + have, buffer_size - have);
@@ -384,7 +332,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
       // A last line without a newline still counts; the empty read after a
       // final newline is no line.
       if (long_line.active) {
-        feed_long_line(long_line, buf, buf + have, r.last_field, settings);
+        feed_long_line(long_line, buf, buf + have, settings);
         finish_long_line(r, long_line, buf, buf + have);
       } else if (have > 0) {
         handle(buf, buf + have);
@@ -403,7 +351,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
         continue;
       }
       const char* const end = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
-      feed_long_line(long_line, p, end, r.last_field, settings);
+      feed_long_line(long_line, p, end, settings);
       finish_long_line(r, long_line, buf, end);
       p = nl + 1;
     }

@@ -307,6 +307,21 @@ TEST(ReaderMemory, LeadingBlankLinesReserveNothing) {
   EXPECT_NE(r.out.find("found 1000000 datapoints\n"), std::string::npos) << r.out;
 }
 
+TEST(ReaderMemory, RoomIsGuessedOnlyWhereMemoryAllows) {
+  // 19 MB of samples, then a hole of 256 MB: the density read so far makes
+  // the guess for the whole file 16 times the samples, more than the limit
+  // allows, so the series grows by half instead.
+  if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
+  ScratchDir dir;
+  const std::string text = samples_text(1'200'000);
+  dir.write("d.dat", text);
+  ASSERT_EQ(::truncate(dir.path("d.dat").c_str(), static_cast<off_t>(text.size() + (256 << 20))), 0);
+  const auto r = run_limited(dir, {"-nooverlap", "-n", "1", "d.dat"}, 64ll << 20);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("found 1200000 datapoints\n"), std::string::npos) << r.out;
+}
+
 TEST(ReaderMemory, LongLinesCostOnlyTheBuffer) {
   if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
   // Each long line once took a buffer of its length and more.

@@ -1,7 +1,11 @@
-// The number in a long field: atof's grammar walked one byte at a time.
-#include "long_number.h"
+// Long lines: fields split as they arrive, and atof's grammar walked one
+// byte at a time for a needed number.
+#include "long_line.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "series_reader.h"
 
 namespace tauspan {
 namespace {
@@ -175,6 +179,66 @@ std::string long_number_text(const LongNumber& n) {
   text += n.hex ? 'p' : 'e';
   text += std::to_string(std::clamp(exponent, -kTextExponentCap, kTextExponentCap));
   return text;
+}
+
+namespace {
+
+void end_field(LongLine& line, const RunSettings& settings) {
+  if (line.reading_number) {
+    const double x = field_number(long_number_text(line.number));
+    if (line.field == settings.time_column) line.fields.time = settings.time_multiplier * x;
+    if (line.field == settings.data_column) line.fields.value = x;
+  }
+  line.in_field = false;
+  line.reading_number = false;
+  if (line.field == line.last_field) line.ended = true;
+}
+
+}  // namespace
+
+LongLine begin_long_line(char first, int64_t last_field) {
+  LongLine line;
+  line.active = true;
+  line.comment = first == '#';
+  line.last_field = last_field;
+  return line;
+}
+
+void feed_long_line(LongLine& line, const char* b, const char* e, const RunSettings& settings) {
+  if (line.comment || line.ended) return;
+  const auto* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
+  if (nul) e = nul;
+  while (b < e && !line.ended) {
+    if (!line.in_field) {
+      while (b < e && *b == '\t') ++b;
+      if (b == e) break;
+      if (++line.field > line.last_field) {
+        line.ended = true;
+        break;
+      }
+      line.in_field = true;
+      line.reading_number = is_numeric_field(std::string_view(b, 1)) &&
+                            (line.field == settings.time_column ||
+                             line.field == settings.data_column);
+      if (line.reading_number) line.number = LongNumber();
+    }
+    const auto* tab = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));
+    const char* const end = tab ? tab : e;
+    if (line.reading_number) {
+      feed_long_number(line.number, std::string_view(b, static_cast<size_t>(end - b)));
+    }
+    b = end;
+    if (tab) end_field(line, settings);
+  }
+  if (nul && !line.ended) {  // the content ends here
+    if (line.in_field) end_field(line, settings);
+    line.ended = true;
+  }
+}
+
+Sample long_line_fields(LongLine& line, const RunSettings& settings) {
+  if (line.in_field) end_field(line, settings);
+  return line.fields;
 }
 
 }  // namespace tauspan

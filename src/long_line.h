@@ -1,11 +1,14 @@
-// The number in a field too long for the read buffer, taken in pieces: a
-// bounded summary of it is kept instead of the field.
-#ifndef TAUSPAN_LONG_NUMBER_H_
-#define TAUSPAN_LONG_NUMBER_H_
+// A line too long for the read buffer, taken in pieces as they are read:
+// only the field in hand is looked at, and of a needed number only a bounded
+// summary is kept, so the line costs no memory whatever its length.
+#ifndef TAUSPAN_LONG_LINE_H_
+#define TAUSPAN_LONG_LINE_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "sample.h"
 
 namespace tauspan {
 
@@ -42,6 +45,30 @@ void feed_long_number(LongNumber& number, std::string_view piece);
 // digits beyond them, and the exponent that places them.
 std::string long_number_text(const LongNumber& number);
 
+// Where a long line stands. Fields are split, numbers recognised and read
+// as parse_line does it.
+struct LongLine {
+  bool active = false;
+  bool comment = false;         // the whole line is skipped and counts as no row
+  bool ended = false;           // past a NUL or the last needed field: the rest is skipped
+  bool in_field = false;
+  bool reading_number = false;  // the field in hand is needed and numeric
+  int64_t last_field = -1;      // the highest field index the settings need
+  int64_t field = -1;           // index of the field in hand or the last one
+  Sample fields;                // the needed fields found so far, kMissing where not
+  LongNumber number;
+};
+
+// A long line whose first byte is `first`.
+LongLine begin_long_line(char first, int64_t last_field);
+
+// Takes the next piece [b, e) of the line's content (no newline in it).
+void feed_long_line(LongLine& line, const char* b, const char* e, const RunSettings& settings);
+
+// Once the whole content has been fed: the time (multiplied) and value that
+// the line's fields give, before the row-number columns are applied.
+Sample long_line_fields(LongLine& line, const RunSettings& settings);
+
 }  // namespace tauspan
 
-#endif  // TAUSPAN_LONG_NUMBER_H_
+#endif  // TAUSPAN_LONG_LINE_H_
