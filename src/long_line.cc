@@ -10,13 +10,14 @@
 namespace tauspan {
 namespace {
 
-// A double is the rounding of a decimal fixed by its first 768 significant
-// digits and whether any nonzero digit follows: no boundary between two
-// doubles has more digits. Hexadecimal needs far fewer.
+// The points halfway between neighbouring doubles have at most 767
+// significant decimal digits, so a decimal's first 768 digits and whether a
+// nonzero digit follows them fix how it rounds. Hexadecimal needs far fewer.
 constexpr size_t kKeptDigits = 800;
 
 // Far beyond the exponent of any double, but far from overflowing when the
-// point's position is added.
+// point's position is added. Past the second, every value of at most
+// kKeptDigits + 1 digits overflows or underflows.
 constexpr int64_t kExponentCap = int64_t{1} << 40;
 constexpr int64_t kTextExponentCap = 99999;
 
@@ -217,9 +218,9 @@ void feed_long_line(LongLine& line, const char* b, const char* e, const RunSetti
         break;
       }
       line.in_field = true;
-      line.reading_number = is_numeric_field(std::string_view(b, 1)) &&
-                            (line.field == settings.time_column ||
-                             line.field == settings.data_column);
+      line.reading_number =
+          is_numeric_field(std::string_view(b, 1)) &&
+          (line.field == settings.time_column || line.field == settings.data_column);
       if (line.reading_number) line.number = LongNumber();
     }
     const auto* tab = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));

@@ -18,21 +18,32 @@ namespace tauspan {
 // each field from a default one.
 struct LongNumber {
   enum class Part : uint8_t {
-    kBlanks, kAfterSign, kZero, kDot, kHexStart, kHexDot, kInteger, kFraction,
-    kExponentStart, kExponentSign, kExponent, kWord, kDone
+    kBlanks,
+    kAfterSign,
+    kZero,
+    kDot,
+    kHexStart,
+    kHexDot,
+    kInteger,
+    kFraction,
+    kExponentStart,
+    kExponentSign,
+    kExponent,
+    kWord,
+    kDone
   };
   Part part = Part::kBlanks;
   bool negative = false;
   bool hex = false;
-  bool any_digit = false;        // the field begins with a number at all
-  std::string digits;            // the first significant digits
-  bool more_digits = false;      // a nonzero digit beyond those
-  int64_t integer_digits = 0;    // significant digits before the point
-  int64_t fraction_zeros = 0;    // zeros after the point before the first significant one
+  bool any_digit = false;      // the field begins with a number at all
+  std::string digits;          // the first significant digits
+  bool more_digits = false;    // a nonzero digit beyond those
+  int64_t integer_digits = 0;  // significant digits before the point
+  int64_t fraction_zeros = 0;  // zeros after the point before the first significant one
   bool has_exponent = false;
   bool exponent_negative = false;
-  int64_t exponent = 0;          // saturates far beyond any double's range
-  const char* word = nullptr;    // "inf" or "nan" while they are matched
+  int64_t exponent = 0;        // saturates far beyond any double's range
+  const char* word = nullptr;  // "inf" or "nan" while they are matched
   int word_length = 0;
 };
 
@@ -49,8 +60,8 @@ std::string long_number_text(const LongNumber& number);
 // as parse_line does it.
 struct LongLine {
   bool active = false;
-  bool comment = false;         // the whole line is skipped and counts as no row
-  bool ended = false;           // past a NUL or the last needed field: the rest is skipped
+  bool comment = false;  // the whole line is skipped and counts as no row
+  bool ended = false;    // past a NUL or the last needed field: the rest is skipped
   bool in_field = false;
   bool reading_number = false;  // the field in hand is needed and numeric
   int64_t last_field = -1;      // the highest field index the settings need

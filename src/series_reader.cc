@@ -223,7 +223,8 @@ constexpr double kMostGrowth = 16;
   if (r.file_size > 0 && consumed > 0 && consumed <= r.file_size) {
     const uint64_t rest = (r.file_size - consumed + 1) / r.shortest_line;
     fits = std::min(fits, size + 1 + static_cast<double>(rest));
-    guess = std::min(size * static_cast<double>(r.file_size) / static_cast<double>(consumed) * 1.05 + 1024,
+    const double density = size / static_cast<double>(consumed);
+    guess = std::min(density * static_cast<double>(r.file_size) * 1.05 + 1024,
                      kMostGrowth * (size + 1));
   }
   const double grown = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);

@@ -242,7 +242,8 @@ TEST(SeriesReaderTest, NumbersLongerThanTheBufferReadAsAtofReadsThem) {
     SCOPED_TRACE(field.substr(0, 40));
     const SampleSeries got = read_series_text(field + "\t1\n", columns(0, 1), small).samples;
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(std::bit_cast<uint64_t>(got[0].time), std::bit_cast<uint64_t>(std::atof(field.c_str())));
+    EXPECT_EQ(std::bit_cast<uint64_t>(got[0].time),
+              std::bit_cast<uint64_t>(std::atof(field.c_str())));
   }
   // A NaN is rejected however long its text, as is a time of -inf.
   EXPECT_TRUE(read_series_text("+nan(" + z + ")\t1\n", {}, small).samples.empty());
@@ -315,7 +316,8 @@ TEST(ReaderMemory, RoomIsGuessedOnlyWhereMemoryAllows) {
   ScratchDir dir;
   const std::string text = samples_text(1'200'000);
   dir.write("d.dat", text);
-  ASSERT_EQ(::truncate(dir.path("d.dat").c_str(), static_cast<off_t>(text.size() + (256 << 20))), 0);
+  const auto size = static_cast<off_t>(text.size() + (256 << 20));
+  ASSERT_EQ(::truncate(dir.path("d.dat").c_str(), size), 0);
   const auto r = run_limited(dir, {"-nooverlap", "-n", "1", "d.dat"}, 64ll << 20);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
