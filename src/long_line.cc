@@ -155,8 +155,18 @@ bool take(LongNumber& n, char c) {
 }  // namespace
 
 void feed_long_number(LongNumber& number, std::string_view piece) {
-  for (const char c : piece) {
-    if (!take(number, c)) {
+  for (size_t i = 0; i < piece.size(); ++i) {
+    // Past the kept digits, a run of digits only counts and may be nonzero.
+    if ((number.part == Part::kInteger || number.part == Part::kFraction) &&
+        number.digits.size() == kKeptDigits) {
+      const size_t start = i;
+      for (; i < piece.size() && digit_value(piece[i], number.hex) >= 0; ++i) {
+        if (piece[i] != '0') number.more_digits = true;
+      }
+      if (number.part == Part::kInteger) number.integer_digits += static_cast<int64_t>(i - start);
+      if (i == piece.size()) return;
+    }
+    if (!take(number, piece[i])) {
       number.part = Part::kDone;
       return;
     }
