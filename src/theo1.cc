@@ -213,6 +213,38 @@ std::vector<Deviation> theo1_factors(const LongTermSeries& s, const std::vector<
   return out;
 }
 
+double theo_br_ratio(const LongTermSeries& s) {
+  const int64_t n_pts = phase_points(s);
+  const int64_t n = static_cast<int64_t>(std::floor(0.1 * static_cast<double>(n_pts) / 3 - 3));
+  if (n < 0) return kNaN;
+  std::vector<int64_t> factors;
+  for (int64_t i = 0; i <= n; ++i) factors.push_back(12 + 4 * i);
+  const std::vector<Deviation> theo = theo1_factors(s, factors);
+  dd::Num sum;
+  for (int64_t i = 0; i <= n; ++i) {
+    // The overlapping Allan variance at m = 9 + 3i, from second differences
+    // of the phase, in the same unit as Thêo1 before scaling.
+    const int64_t m = 9 + 3 * i;
+    dd::Num squares;
+    int64_t terms = 0;
+    for (int64_t j = 0; j + 2 * m < n_pts; ++j) {
+      if (!difference_known(s, j, j + m) || !difference_known(s, j + m, j + 2 * m)) continue;
+      const dd::Num far = dd::sub(s.phase[static_cast<size_t>(j + 2 * m)], s.phase[static_cast<size_t>(j + m)]);
+      const dd::Num near = dd::sub(s.phase[static_cast<size_t>(j + m)], s.phase[static_cast<size_t>(j)]);
+      const double d = dd::to_double(dd::sub(far, near));
+      squares = dd::add(squares, dd::two_prod(d, d));
+      ++terms;
+    }
+    const Deviation& t = theo[static_cast<size_t>(i)];
+    if (terms == 0 || t.n == 0) return kNaN;
+    const double mm = static_cast<double>(m);
+    const double f = frequency_scale(s);
+    const double avar = dd::to_double(squares) / (2 * mm * mm * static_cast<double>(terms)) * f * f;
+    sum = dd::add(sum, avar / (t.dev * t.dev));
+  }
+  return dd::to_double(sum) / static_cast<double>(n + 1);
+}
+
 int64_t theo1_max_factor(int64_t phase_points) {
   const int64_t m = phase_points - 1;
   return m >= 2 ? m - m % 2 : 0;

@@ -37,6 +37,13 @@ Deviation theo1(const LongTermSeries& s, int64_t m);
 // O(N M) instead of O(N M^2).
 std::vector<Deviation> theo1_factors(const LongTermSeries& s, const std::vector<int64_t>& factors);
 
+// The bias removal of ThêoBR: the mean over i = 0..n of the overlapping
+// Allan variance at m = 9 + 3i divided by Thêo1 at m = 12 + 4i (the same
+// tau), n = floor(0.1 N / 3 - 3) on N phase points. The bias-removed Thêo1
+// variance is Thêo1 times this, the deviation times its square root. NaN on
+// fewer than 120 points or when a term cannot be formed.
+double theo_br_ratio(const LongTermSeries& s);
+
 // The largest even averaging factor on N phase points: N - 1 or N - 2.
 int64_t theo1_max_factor(int64_t phase_points);
 

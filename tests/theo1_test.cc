@@ -112,5 +112,32 @@ TEST(Theo1, BothWaysEqualTheLiteralDefinition) {
   }
 }
 
+// The ThêoBR ratio: the mean of Avar(9 + 3i) / Thêo1(12 + 4i), i = 0..n,
+// n = floor(0.1 N / 3 - 3), each by its literal sum.
+TEST(Theo1, BiasRemovalRatioFromItsDefinition) {
+  std::mt19937_64 rng(4);
+  for (const int alpha : {0, -2}) {
+    const Grid g = test::grid_of(DataKind::kFrequency, test::noise(rng, 299, alpha, 1e-12, 1e-9), 2);
+    const test::QuadPhase q = test::quad_phase(g);
+    const int64_t n_pts = 300;
+    const int64_t n = 7;  // floor(0.1 * 300 / 3 - 3)
+    double sum = 0;
+    for (int64_t i = 0; i <= n; ++i) {
+      const int64_t m = 9 + 3 * i;
+      Quad squares = 0;
+      for (int64_t j = 0; j + 2 * m < n_pts; ++j) {
+        const Quad d = q.x[static_cast<size_t>(j + 2 * m)] - 2 * q.x[static_cast<size_t>(j + m)] + q.x[static_cast<size_t>(j)];
+        squares += d * d;
+      }
+      const Quad tau = static_cast<Quad>(m) * 2;
+      const double avar = static_cast<double>(squares / (2 * tau * tau * (n_pts - 2 * m)));
+      const double theo = literal_theo1(g, 12 + 4 * i).dev;
+      sum += avar / (theo * theo);
+    }
+    EXPECT_LE(test::relative(theo_br_ratio(prepare_long_term(g)), sum / (n + 1)), 1e-12) << alpha;
+  }
+  EXPECT_TRUE(std::isnan(theo_br_ratio(prepare_long_term(test::grid_of(DataKind::kPhase, std::vector<double>(100, 0.0))))));
+}
+
 }  // namespace
 }  // namespace tauspan
