@@ -67,22 +67,38 @@ dd::Num term_sum(const LongTermSeries& s, int64_t first, int64_t windows, int64_
   }
   ends.resize(static_cast<size_t>(windows));
   for (int64_t i = 0; i < windows; ++i) ends[static_cast<size_t>(i)] = v[static_cast<size_t>(i)] + v[static_cast<size_t>(i + m)];
-  dd::Num total;
-  for (int64_t a = 1; a <= m / 2; ++a) {
-    const double* inner = v.data() + a;
-    const double* mirror = v.data() + (m - a);
-    dd::Num lag;
+  // Tiles of kChunk lags by kChunk windows keep the three streams in the
+  // first-level cache; each tile's sums are added in double-double.
+  const int64_t half = m / 2;
+  std::vector<dd::Num> lag(static_cast<size_t>(half + 1));
+  const double* e = ends.data();
+  for (int64_t a0 = 1; a0 <= half; a0 += kChunk) {
+    const int64_t a1 = std::min(half + 1, a0 + kChunk);
     for (int64_t c = 0; c < windows; c += kChunk) {
       const int64_t stop = std::min(windows, c + kChunk);
-      double acc = 0;
-      for (int64_t i = c; i < stop; ++i) {
-        const double u = ends[static_cast<size_t>(i)] - (inner[i] + mirror[i]);
-        acc += u * u;
+      for (int64_t a = a0; a < a1; ++a) {
+        const double* inner = v.data() + a;
+        const double* mirror = v.data() + (m - a);
+        // Four running sums, so that the additions need not wait on each
+        // other.
+        double acc[4] = {0, 0, 0, 0};
+        int64_t i = c;
+        for (; i + 4 <= stop; i += 4) {
+          for (int lane = 0; lane < 4; ++lane) {
+            const double u = e[i + lane] - (inner[i + lane] + mirror[i + lane]);
+            acc[lane] += u * u;
+          }
+        }
+        for (; i < stop; ++i) {
+          const double u = e[i] - (inner[i] + mirror[i]);
+          acc[0] += u * u;
+        }
+        lag[static_cast<size_t>(a)] = dd::add(lag[static_cast<size_t>(a)], (acc[0] + acc[1]) + (acc[2] + acc[3]));
       }
-      lag = dd::add(lag, acc);
     }
-    total = dd::add(total, dd::div(lag, static_cast<double>(a)));
   }
+  dd::Num total;
+  for (int64_t a = 1; a <= half; ++a) total = dd::add(total, dd::div(lag[static_cast<size_t>(a)], static_cast<double>(a)));
   return total;
 }
 
@@ -121,7 +137,9 @@ void add_run_by_lags(const LongTermSeries& s, const Run& r, const std::vector<in
     if (m <= len - 1) top = std::max(top, m);
   }
   std::vector<dd::Num> harmonic(static_cast<size_t>(top / 2 + 1));
-  for (size_t a = 1; a < harmonic.size(); ++a) harmonic[a] = dd::add(harmonic[a - 1], dd::div({1, 0}, static_cast<double>(a)));
+  std::vector<dd::Num> reciprocal(static_cast<size_t>(top + 1));
+  for (size_t a = 1; a < reciprocal.size(); ++a) reciprocal[a] = dd::div({1, 0}, static_cast<double>(a));
+  for (size_t a = 1; a < harmonic.size(); ++a) harmonic[a] = dd::add(harmonic[a - 1], reciprocal[a]);
   // The squared differences are taken about the line through the ends of the
   // run (Thêo1 ignores any line): a frequency offset would otherwise swell
   // every square and leave the digits to the cancellation between them.
@@ -153,12 +171,12 @@ void add_run_by_lags(const LongTermSeries& s, const Run& r, const std::vector<in
       }
       // As a = l (when 2l <= m) and as m - a = l (when 2l >= m).
       const dd::Num pair = dd::add(w(0), w(m - l));
-      if (2 * l <= m) sum = dd::add(sum, dd::div(pair, static_cast<double>(l)));
-      if (2 * l >= m) sum = dd::add(sum, dd::div(pair, static_cast<double>(m - l)));
+      if (2 * l <= m) sum = dd::add(sum, dd::mul(pair, reciprocal[static_cast<size_t>(l)]));
+      if (2 * l >= m) sum = dd::add(sum, dd::mul(pair, reciprocal[static_cast<size_t>(m - l)]));
       // As m - 2a = l.
       if ((m - l) % 2 == 0) {
         const int64_t a = (m - l) / 2;
-        sum = dd::sub(sum, dd::div(w(a), static_cast<double>(a)));
+        sum = dd::sub(sum, dd::mul(w(a), reciprocal[static_cast<size_t>(a)]));
       }
     }
   }
