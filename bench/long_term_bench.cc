@@ -60,13 +60,15 @@ void BM_Theo1Octaves(benchmark::State& state) {
   const int64_t top = state.range(1) > 0 ? state.range(1) : theo1_max_factor(phase_points(s));
   const std::vector<int64_t> ms = octaves(2, top);
   double terms = 0;
-  for (const int64_t m : ms) terms += static_cast<double>(phase_points(s) - m) * static_cast<double>(m / 2);
+  for (const int64_t m : ms)
+    terms += static_cast<double>(phase_points(s) - m) * static_cast<double>(m / 2);
   for (auto _ : state) {
     double total = 0;
     for (const int64_t m : ms) total += theo1(s, m).dev;
     benchmark::DoNotOptimize(total);
   }
-  state.counters["terms"] = benchmark::Counter(terms, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["terms"] =
+      benchmark::Counter(terms, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The definition as it reads, one term at a time: the yardstick for the
@@ -93,7 +95,8 @@ std::vector<double> phase_of(const Grid& g) {
 
 void BM_Theo1Literal(benchmark::State& state) {
   const std::vector<double> x = phase_of(white_fm(state.range(0)));
-  const int64_t top = state.range(1) > 0 ? state.range(1) : theo1_max_factor(static_cast<int64_t>(x.size()));
+  const int64_t top =
+      state.range(1) > 0 ? state.range(1) : theo1_max_factor(static_cast<int64_t>(x.size()));
   const std::vector<int64_t> ms = octaves(2, top);
   for (auto _ : state) {
     double total = 0;
@@ -115,7 +118,8 @@ void BM_Theo1EveryFactorLiteral(benchmark::State& state) {
   const std::vector<double> x = phase_of(white_fm(state.range(0)));
   for (auto _ : state) {
     double total = 0;
-    for (int64_t m = 2; m <= theo1_max_factor(static_cast<int64_t>(x.size())); m += 2) total += literal_theo1(x, m);
+    for (int64_t m = 2; m <= theo1_max_factor(static_cast<int64_t>(x.size())); m += 2)
+      total += literal_theo1(x, m);
     benchmark::DoNotOptimize(total);
   }
 }
@@ -130,7 +134,11 @@ BENCHMARK(BM_Octaves<mtie, mtie_max_factor>)->Name("BM_Mtie")->Apply(sizes);
 BENCHMARK(BM_Octaves<tierms, tierms_max_factor>)->Name("BM_Tierms")->Apply(sizes);
 // Thêo1 to the whole record is O(N m): at 10^6 samples the octaves stop at
 // 2^14 so that a run takes seconds, not hours.
-BENCHMARK(BM_Theo1Octaves)->ArgNames({"n", "top"})->Args({10000, 0})->Args({100000, 0})->Args({1000000, 16384})
+BENCHMARK(BM_Theo1Octaves)
+    ->ArgNames({"n", "top"})
+    ->Args({10000, 0})
+    ->Args({100000, 0})
+    ->Args({1000000, 16384})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Theo1Literal)->ArgNames({"n", "top"})->Args({10000, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Theo1EveryFactor)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -11,14 +11,15 @@ LongTermSeries prepare_long_term(const Grid& grid) {
   s.tau0 = grid.tau0;
   s.nominal = grid.nominal;
   const size_t slots = grid.values.size();
-  const bool gaps = std::find(grid.present.begin(), grid.present.end(), uint8_t{0}) !=
-                    grid.present.end();
+  const bool gaps =
+      std::find(grid.present.begin(), grid.present.end(), uint8_t{0}) != grid.present.end();
   if (grid.kind == DataKind::kPhase) {
     s.phase.resize(slots);
     for (size_t k = 0; k < slots; ++k) s.phase[k] = {grid.values[k], 0};
     if (gaps) {
       s.missing.assign(slots + 1, 0);
-      for (size_t k = 0; k < slots; ++k) s.missing[k + 1] = s.missing[k] + (grid.present[k] ? 0 : 1);
+      for (size_t k = 0; k < slots; ++k)
+        s.missing[k + 1] = s.missing[k] + (grid.present[k] ? 0 : 1);
     }
     return s;
   }

@@ -36,8 +36,8 @@ struct FormTerm {
 };
 
 std::vector<FormTerm> form_terms(int64_t m) {
-  return {{40, Part::kAc, 0},      {-60, Part::kAc, m},     {24, Part::kAc, 2 * m},
-          {30, Part::kHc, m},      {30, Part::kTc, m},      {-12, Part::kHc, 2 * m},
+  return {{40, Part::kAc, 0},      {-60, Part::kAc, m},  {24, Part::kAc, 2 * m},
+          {30, Part::kHc, m},      {30, Part::kTc, m},   {-12, Part::kHc, 2 * m},
           {-12, Part::kTc, 2 * m}, {4, Part::kHc, 3 * m}};
 }
 
@@ -125,10 +125,41 @@ T diamond(const std::vector<T>& p, const std::vector<T>& pe, int64_t d, int64_t 
   for (int64_t i = s0; i <= s1 - 1 + d; ++i) {
     const int64_t lo = std::max(s0, i - d);
     const int64_t hi = std::min(s1 - 1, i);
-    const T partners = pe[static_cast<size_t>(2 * hi + d - i + 2)] - pe[static_cast<size_t>(2 * lo + d - i)];
+    const T partners =
+        pe[static_cast<size_t>(2 * hi + d - i + 2)] - pe[static_cast<size_t>(2 * lo + d - i)];
     total += p[static_cast<size_t>(i)] * partners;
   }
   return total;
+}
+
+// Sums of P(r), P(r) r and P(r) r^2 over r below a mark.
+template <typename T>
+struct Moments {
+  int64_t r = 0;
+  T m[3] = {};
+};
+
+template <typename T>
+void advance(Moments<T>& mo, int64_t to, const std::vector<T>& p) {
+  for (; mo.r < to; ++mo.r) {
+    const T x = p[static_cast<size_t>(mo.r)];
+    const T rt{static_cast<double>(mo.r)};
+    mo.m[0] += x;
+    mo.m[1] += x * rt;
+    mo.m[2] += x * (rt * rt);
+  }
+}
+
+// The sum of P(r) P(r + d) over r below a mark.
+template <typename T>
+struct LagMark {
+  int64_t r = 0;
+  T sum{0};
+};
+
+template <typename T>
+void advance(LagMark<T>& g, int64_t to, int64_t d, const std::vector<T>& p) {
+  for (; g.r < to; ++g.r) g.sum += p[static_cast<size_t>(g.r)] * p[static_cast<size_t>(g.r + d)];
 }
 
 template <typename T>
@@ -138,33 +169,21 @@ T energy(const double* v, int64_t windows, int64_t m) {
   const int64_t h1 = n3 / 2;
   const int64_t gap = n3 - h1;
   const auto u = [](int64_t k) { return static_cast<size_t>(k); };
-  // Running sum P, its same-parity running sums (offset 2), the moment
-  // running sums of P(r) r^j and the lag-product running sums of the AC
-  // terms.
+  // Running sum P and its same-parity running sums (offset 2), whole; the
+  // moment sums of P(r) r^j and the lag-product sums of the AC terms only
+  // where the windows read them, as marks that slide with the windows, so
+  // that the memory is two values per point.
   std::vector<T> p(u(len + 1));
   for (int64_t r = 0; r < len; ++r) p[u(r + 1)] = p[u(r)] + T{v[r]};
   std::vector<T> pe(u(len + 3));
-  std::vector<T> mo[3];
-  for (auto& x : mo) x.resize(u(len + 2));
-  for (int64_t r = 0; r <= len; ++r) {
-    const T x = p[u(r)];
-    const T rt{static_cast<double>(r)};
-    pe[u(r + 2)] = pe[u(r)] + x;
-    mo[0][u(r + 1)] = mo[0][u(r)] + x;
-    mo[1][u(r + 1)] = mo[1][u(r)] + x * rt;
-    mo[2][u(r + 1)] = mo[2][u(r)] + x * (rt * rt);
-  }
+  for (int64_t r = 0; r <= len; ++r) pe[u(r + 2)] = pe[u(r)] + p[u(r)];
   const std::vector<FormTerm> terms = form_terms(m);
-  std::vector<std::vector<T>> lag(terms.size());
-  for (size_t i = 0; i < terms.size(); ++i) {
-    if (terms[i].part != Part::kAc) continue;
-    const int64_t d = terms[i].d;
-    lag[i].resize(u(len - d + 2));
-    for (int64_t r = 0; r + d <= len; ++r) lag[i][u(r + 1)] = lag[i][u(r)] + p[u(r)] * p[u(r + d)];
-  }
+  std::vector<LagMark<T>> lag_lo(terms.size());
+  std::vector<LagMark<T>> lag_hi(terms.size());
   const std::vector<Piece<T>> pieces = kappa_pieces<T>(m);
   T phi[3][3] = {};
   polynomial_form(pieces, phi);
+  std::vector<Moments<T>> edge(pieces.size() + 1);
 
   T total{0};
   const T inv_n3 = T{1} / T{static_cast<double>(n3)};
@@ -179,19 +198,22 @@ T energy(const double* v, int64_t windows, int64_t m) {
     T w{0};
     for (size_t i = 0; i < terms.size(); ++i) {
       if (terms[i].part != Part::kAc) continue;
-      const T sum = lag[i][u(s + n3 - terms[i].d + 1)] - lag[i][u(s)];
-      w += sum * T{terms[i].weight};
+      const int64_t d = terms[i].d;
+      advance(lag_lo[i], s, d, p);
+      advance(lag_hi[i], s + n3 - d + 1, d, p);
+      w += (lag_hi[i].sum - lag_lo[i].sum) * T{terms[i].weight};
     }
     // lambda_k = sum_t kappa_k(t) P(s + t), from the moments about r = s + t.
     const T st{static_cast<double>(s)};
     const T s2 = st * st;
     T lambda[3] = {};
-    for (const Piece<T>& pc : pieces) {
-      const size_t b = u(s + pc.begin);
-      const size_t e = u(s + pc.end);
-      const T d0 = mo[0][e] - mo[0][b];
-      const T d1 = mo[1][e] - mo[1][b];
-      const T d2 = mo[2][e] - mo[2][b];
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      const Piece<T>& pc = pieces[i];
+      advance(edge[i], s + pc.begin, p);
+      advance(edge[i + 1], s + pc.end, p);
+      const T d0 = edge[i + 1].m[0] - edge[i].m[0];
+      const T d1 = edge[i + 1].m[1] - edge[i].m[1];
+      const T d2 = edge[i + 1].m[2] - edge[i].m[2];
       const T mu1 = d1 - d0 * st;
       const T mu2 = (d2 - d1 * (st + st)) + d0 * s2;
       lambda[0] += d0 * pc.a[0][0];
@@ -208,7 +230,8 @@ T energy(const double* v, int64_t windows, int64_t m) {
   }
   for (const FormTerm& f : terms) {
     if (f.part == Part::kHc) total += diamond(p, pe, f.d, 0, windows) * T{f.weight};
-    if (f.part == Part::kTc) total += diamond(p, pe, f.d, n3 - f.d, n3 - f.d + windows) * T{f.weight};
+    if (f.part == Part::kTc)
+      total += diamond(p, pe, f.d, n3 - f.d, n3 - f.d + windows) * T{f.weight};
   }
   const T mm{static_cast<double>(m)};
   return total / (mm * mm);

@@ -53,12 +53,13 @@ std::vector<Run> point_runs(const LongTermSeries& s) {
 // one run: the points first..first+windows+m-1 are centred on the line
 // through the ends in double-double and rounded, then the terms are summed
 // lag by lag, which keeps four forward streams.
-dd::Num term_sum(const LongTermSeries& s, int64_t first, int64_t windows, int64_t m, std::vector<double>& v,
-                 std::vector<double>& ends) {
+dd::Num term_sum(const LongTermSeries& s, int64_t first, int64_t windows, int64_t m,
+                 std::vector<double>& v, std::vector<double>& ends) {
   const int64_t len = windows + m;
   const dd::Num origin = s.phase[static_cast<size_t>(first)];
   const double slope =
-      dd::to_double(dd::sub(s.phase[static_cast<size_t>(first + len - 1)], origin)) / static_cast<double>(len - 1);
+      dd::to_double(dd::sub(s.phase[static_cast<size_t>(first + len - 1)], origin)) /
+      static_cast<double>(len - 1);
   v.resize(static_cast<size_t>(len));
   for (int64_t j = 0; j < len; ++j) {
     const dd::Num centred = dd::sub(dd::sub(s.phase[static_cast<size_t>(first + j)], origin),
@@ -66,7 +67,8 @@ dd::Num term_sum(const LongTermSeries& s, int64_t first, int64_t windows, int64_
     v[static_cast<size_t>(j)] = dd::to_double(centred);
   }
   ends.resize(static_cast<size_t>(windows));
-  for (int64_t i = 0; i < windows; ++i) ends[static_cast<size_t>(i)] = v[static_cast<size_t>(i)] + v[static_cast<size_t>(i + m)];
+  for (int64_t i = 0; i < windows; ++i)
+    ends[static_cast<size_t>(i)] = v[static_cast<size_t>(i)] + v[static_cast<size_t>(i + m)];
   // Tiles of kChunk lags by kChunk windows keep the three streams in the
   // first-level cache; each tile's sums are added in double-double.
   const int64_t half = m / 2;
@@ -93,12 +95,14 @@ dd::Num term_sum(const LongTermSeries& s, int64_t first, int64_t windows, int64_
           const double u = e[i] - (inner[i] + mirror[i]);
           acc[0] += u * u;
         }
-        lag[static_cast<size_t>(a)] = dd::add(lag[static_cast<size_t>(a)], (acc[0] + acc[1]) + (acc[2] + acc[3]));
+        lag[static_cast<size_t>(a)] =
+            dd::add(lag[static_cast<size_t>(a)], (acc[0] + acc[1]) + (acc[2] + acc[3]));
       }
     }
   }
   dd::Num total;
-  for (int64_t a = 1; a <= half; ++a) total = dd::add(total, dd::div(lag[static_cast<size_t>(a)], static_cast<double>(a)));
+  for (int64_t a = 1; a <= half; ++a)
+    total = dd::add(total, dd::div(lag[static_cast<size_t>(a)], static_cast<double>(a)));
   return total;
 }
 
@@ -138,23 +142,27 @@ void add_run_by_lags(const LongTermSeries& s, const Run& r, const std::vector<in
   }
   std::vector<dd::Num> harmonic(static_cast<size_t>(top / 2 + 1));
   std::vector<dd::Num> reciprocal(static_cast<size_t>(top + 1));
-  for (size_t a = 1; a < reciprocal.size(); ++a) reciprocal[a] = dd::div({1, 0}, static_cast<double>(a));
-  for (size_t a = 1; a < harmonic.size(); ++a) harmonic[a] = dd::add(harmonic[a - 1], reciprocal[a]);
+  for (size_t a = 1; a < reciprocal.size(); ++a)
+    reciprocal[a] = dd::div({1, 0}, static_cast<double>(a));
+  for (size_t a = 1; a < harmonic.size(); ++a)
+    harmonic[a] = dd::add(harmonic[a - 1], reciprocal[a]);
   // The squared differences are taken about the line through the ends of the
   // run (Thêo1 ignores any line): a frequency offset would otherwise swell
   // every square and leave the digits to the cancellation between them.
   const dd::Num origin = s.phase[static_cast<size_t>(r.first)];
-  const double slope = len > 1 ? dd::to_double(dd::sub(s.phase[static_cast<size_t>(r.second - 1)], origin)) /
-                                     static_cast<double>(len - 1)
-                               : 0;
+  const double slope =
+      len > 1 ? dd::to_double(dd::sub(s.phase[static_cast<size_t>(r.second - 1)], origin)) /
+                    static_cast<double>(len - 1)
+              : 0;
   std::vector<dd::Num> run_sum(static_cast<size_t>(len + 1));
   for (int64_t l = 1; l <= top; ++l) {
     // run_sum[j] = sum over j' < j of (x(j') - x(j' + l))^2, in double-double
     // throughout.
     const dd::Num trend = dd::two_prod(slope, static_cast<double>(l));
     for (int64_t j = 0; j + l < len; ++j) {
-      const dd::Num d = dd::sub(
-          dd::sub(s.phase[static_cast<size_t>(r.first + j + l)], s.phase[static_cast<size_t>(r.first + j)]), trend);
+      const dd::Num d = dd::sub(dd::sub(s.phase[static_cast<size_t>(r.first + j + l)],
+                                        s.phase[static_cast<size_t>(r.first + j)]),
+                                trend);
       run_sum[static_cast<size_t>(j + 1)] = dd::add(run_sum[static_cast<size_t>(j)], dd::mul(d, d));
     }
     for (size_t f = 0; f < factors.size(); ++f) {
@@ -247,8 +255,10 @@ double theo_br_ratio(const LongTermSeries& s) {
     int64_t terms = 0;
     for (int64_t j = 0; j + 2 * m < n_pts; ++j) {
       if (!difference_known(s, j, j + m) || !difference_known(s, j + m, j + 2 * m)) continue;
-      const dd::Num far = dd::sub(s.phase[static_cast<size_t>(j + 2 * m)], s.phase[static_cast<size_t>(j + m)]);
-      const dd::Num near = dd::sub(s.phase[static_cast<size_t>(j + m)], s.phase[static_cast<size_t>(j)]);
+      const dd::Num far =
+          dd::sub(s.phase[static_cast<size_t>(j + 2 * m)], s.phase[static_cast<size_t>(j + m)]);
+      const dd::Num near =
+          dd::sub(s.phase[static_cast<size_t>(j + m)], s.phase[static_cast<size_t>(j)]);
       const double d = dd::to_double(dd::sub(far, near));
       squares = dd::add(squares, dd::two_prod(d, d));
       ++terms;

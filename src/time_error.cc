@@ -42,9 +42,9 @@ Deviation mtie(const LongTermSeries& s, int64_t m) {
   Queue highs{std::vector<int64_t>(static_cast<size_t>(m + 1)), 0, 0};
   Queue lows{std::vector<int64_t>(static_cast<size_t>(m + 1)), 0, 0};
   dd::Num widest{-1, 0};
-  int64_t covered = 0;        // points in some window used
-  int64_t covered_upto = 0;   // every point below this is counted
-  int64_t run_start = 0;      // first point of the current stretch without a gap
+  int64_t covered = 0;       // points in some window used
+  int64_t covered_upto = 0;  // every point below this is counted
+  int64_t run_start = 0;     // first point of the current stretch without a gap
   for (int64_t k = 0; k < n_pts; ++k) {
     // A point that cannot join the one before starts a new stretch.
     if (k > 0 && !window_known(s, k - 1, k)) {

@@ -15,7 +15,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Below this averaging factor the definition with running box sums costs
 // less than the closed form.
-constexpr int64_t kClosedFormFrom = 48;
+constexpr int64_t kClosedFormFrom = 24;
 
 Deviation row(int64_t m, double tau, double variance, int64_t n) {
   if (n == 0) return {m, tau, kNaN, 0};
@@ -43,10 +43,12 @@ dd::Num sum_energy(Value value, int64_t first, int64_t last, int64_t m) {
     const int64_t windows = std::min(per_block, last - b);
     const int64_t len = windows + 3 * m - 1;
     const dd::Num origin = value(b);
-    const double slope = dd::to_double(dd::sub(value(b + len - 1), origin)) / static_cast<double>(len - 1);
+    const double slope =
+        dd::to_double(dd::sub(value(b + len - 1), origin)) / static_cast<double>(len - 1);
     v.resize(static_cast<size_t>(len));
     for (int64_t j = 0; j < len; ++j) {
-      const dd::Num centred = dd::sub(dd::sub(value(b + j), origin), dd::two_prod(slope, static_cast<double>(j)));
+      const dd::Num centred =
+          dd::sub(dd::sub(value(b + j), origin), dd::two_prod(slope, static_cast<double>(j)));
       v[static_cast<size_t>(j)] = dd::to_double(centred);
     }
     total = dd::add(total, closed ? reflected_energy(v.data(), windows, m)
@@ -118,8 +120,9 @@ Deviation mtotdev(const LongTermSeries& s, int64_t m) {
   const double tau = static_cast<double>(m) * s.tau0;
   if (m < 1 || 3 * m > n_pts) return {m, tau, kNaN, 0};
   int64_t n = 0;
-  const dd::Num sum = sum_known_windows([&](int64_t i) { return window_known(s, i, i + 3 * m - 1); },
-                                        [&](int64_t k) { return phase_at(s, k); }, n_pts - 3 * m + 1, m, n);
+  const dd::Num sum =
+      sum_known_windows([&](int64_t i) { return window_known(s, i, i + 3 * m - 1); },
+                        [&](int64_t k) { return phase_at(s, k); }, n_pts - 3 * m + 1, m, n);
   const double mm = static_cast<double>(m);
   const double f = frequency_scale(s);
   return row(m, tau, dd::to_double(sum) / (12 * mm * mm * mm * static_cast<double>(n)) * f * f, n);
@@ -152,14 +155,19 @@ Deviation htotdev(const LongTermSeries& s, int64_t m) {
     return row(m, tau, dd::to_double(sum) / (6 * static_cast<double>(n)) * f * f, n);
   }
   int64_t n = 0;
-  const dd::Num sum = sum_known_windows([&](int64_t i) { return window_known(s, i, i + 3 * m); },
-                                        [&](int64_t k) { return step_at(s, k); }, n_pts - 3 * m, m, n);
+  const dd::Num sum =
+      sum_known_windows([&](int64_t i) { return window_known(s, i, i + 3 * m); },
+                        [&](int64_t k) { return step_at(s, k); }, n_pts - 3 * m, m, n);
   const double mm = static_cast<double>(m);
   return row(m, tau, dd::to_double(sum) / (36 * mm * static_cast<double>(n)) * f * f, n);
 }
 
 int64_t totdev_max_factor(int64_t phase_points) { return phase_points >= 3 ? phase_points / 2 : 0; }
-int64_t mtotdev_max_factor(int64_t phase_points) { return phase_points >= 3 ? phase_points / 3 : 0; }
-int64_t htotdev_max_factor(int64_t phase_points) { return phase_points >= 4 ? (phase_points - 1) / 3 : 0; }
+int64_t mtotdev_max_factor(int64_t phase_points) {
+  return phase_points >= 3 ? phase_points / 3 : 0;
+}
+int64_t htotdev_max_factor(int64_t phase_points) {
+  return phase_points >= 4 ? (phase_points - 1) / 3 : 0;
+}
 
 }  // namespace tauspan

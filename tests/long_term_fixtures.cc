@@ -21,8 +21,8 @@ std::vector<double> nist_phase() {
   return x;
 }
 
-Grid grid_of(DataKind kind, const std::vector<double>& values, double tau0, std::vector<uint8_t> present,
-             double nominal) {
+Grid grid_of(DataKind kind, const std::vector<double>& values, double tau0,
+             std::vector<uint8_t> present, double nominal) {
   Grid g;
   g.kind = kind;
   g.tau0 = tau0;

@@ -1,5 +1,7 @@
 // Thêo1: the published values, and both ways of summing against the literal
 // definition in 113-bit arithmetic, with and without gaps.
+#include "theo1.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "long_term_fixtures.h"
-#include "theo1.h"
 
 namespace tauspan {
 namespace {
@@ -117,7 +118,8 @@ TEST(Theo1, BothWaysEqualTheLiteralDefinition) {
 TEST(Theo1, BiasRemovalRatioFromItsDefinition) {
   std::mt19937_64 rng(4);
   for (const int alpha : {0, -2}) {
-    const Grid g = test::grid_of(DataKind::kFrequency, test::noise(rng, 299, alpha, 1e-12, 1e-9), 2);
+    const Grid g =
+        test::grid_of(DataKind::kFrequency, test::noise(rng, 299, alpha, 1e-12, 1e-9), 2);
     const test::QuadPhase q = test::quad_phase(g);
     const int64_t n_pts = 300;
     const int64_t n = 7;  // floor(0.1 * 300 / 3 - 3)
@@ -126,7 +128,8 @@ TEST(Theo1, BiasRemovalRatioFromItsDefinition) {
       const int64_t m = 9 + 3 * i;
       Quad squares = 0;
       for (int64_t j = 0; j + 2 * m < n_pts; ++j) {
-        const Quad d = q.x[static_cast<size_t>(j + 2 * m)] - 2 * q.x[static_cast<size_t>(j + m)] + q.x[static_cast<size_t>(j)];
+        const Quad d = q.x[static_cast<size_t>(j + 2 * m)] - 2 * q.x[static_cast<size_t>(j + m)] +
+                       q.x[static_cast<size_t>(j)];
         squares += d * d;
       }
       const Quad tau = static_cast<Quad>(m) * 2;
@@ -136,7 +139,8 @@ TEST(Theo1, BiasRemovalRatioFromItsDefinition) {
     }
     EXPECT_LE(test::relative(theo_br_ratio(prepare_long_term(g)), sum / (n + 1)), 1e-12) << alpha;
   }
-  EXPECT_TRUE(std::isnan(theo_br_ratio(prepare_long_term(test::grid_of(DataKind::kPhase, std::vector<double>(100, 0.0))))));
+  EXPECT_TRUE(std::isnan(theo_br_ratio(
+      prepare_long_term(test::grid_of(DataKind::kPhase, std::vector<double>(100, 0.0))))));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // MTIE and TIE rms: hand-worked values, brute force with and without gaps,
 // and MTIE over a million points against an independent block algorithm.
+#include "time_error.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "long_term_fixtures.h"
-#include "time_error.h"
 
 namespace tauspan {
 namespace {
@@ -17,9 +18,10 @@ namespace {
 using test::Quad;
 
 TEST(TimeError, HandWorkedPhase) {
-  const LongTermSeries s = prepare_long_term(test::grid_of(DataKind::kPhase, {0, 1, -1, 2, 0}, 0.5));
-  EXPECT_EQ(3, mtie(s, 1).dev);   // -1 to 2
-  EXPECT_EQ(3, mtie(s, 2).dev);   // windows of three: 2, 3, 3
+  const LongTermSeries s =
+      prepare_long_term(test::grid_of(DataKind::kPhase, {0, 1, -1, 2, 0}, 0.5));
+  EXPECT_EQ(3, mtie(s, 1).dev);  // -1 to 2
+  EXPECT_EQ(3, mtie(s, 2).dev);  // windows of three: 2, 3, 3
   EXPECT_EQ(3, mtie(s, 4).dev);
   EXPECT_EQ(5, mtie(s, 4).n);
   EXPECT_EQ(2.0, mtie(s, 4).tau);
@@ -78,8 +80,9 @@ TEST(TimeError, BruteForceWithAndWithoutGaps) {
       test::grid_of(DataKind::kPhase, walk, 1),
       test::grid_of(DataKind::kFrequency, test::noise(rng, 300, 0, 1e-9, 1e-7), 0.1),
       test::with_gaps(test::grid_of(DataKind::kPhase, walk, 1), {0, 40, 41, 200}),
-      test::with_gaps(test::grid_of(DataKind::kFrequency, test::noise(rng, 300, -2, 1e-6, 10), 1, {}, 1e7),
-                      {10, 11, 12, 250}),
+      test::with_gaps(
+          test::grid_of(DataKind::kFrequency, test::noise(rng, 300, -2, 1e-6, 10), 1, {}, 1e7),
+          {10, 11, 12, 250}),
   };
   for (const Grid& g : grids) {
     const LongTermSeries s = prepare_long_term(g);

@@ -1,6 +1,8 @@
 // The total deviations: published values, the literal definitions in 113-bit
 // arithmetic on seeded noise with and without gaps, and the closed form of
 // the reflected sums against their definition.
+#include "total_deviations.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +11,6 @@
 
 #include "long_term_fixtures.h"
 #include "reflected_energy.h"
-#include "total_deviations.h"
 
 namespace tauspan {
 namespace {
@@ -46,7 +47,8 @@ Literal literal_totdev(const Grid& g, int64_t m) {
       ok = ok && test::quad_difference_ok(q, i, i + m);
       hi = x(i + m);
     } else {
-      ok = ok && test::quad_difference_ok(q, i, last) && test::quad_difference_ok(q, 2 * last - i - m, last);
+      ok = ok && test::quad_difference_ok(q, i, last) &&
+           test::quad_difference_ok(q, 2 * last - i - m, last);
       hi = 2 * x(last) - x(2 * last - i - m);
     }
     if (!ok) continue;
@@ -81,7 +83,9 @@ Quad reflected_inner(const std::vector<Quad>& w, int64_t m) {
   // nothing that matters here.
   std::vector<Quad> run(ext.size() + 1, 0);
   for (size_t k = 0; k < ext.size(); ++k) run[k + 1] = run[k] + ext[k];
-  const auto box = [&](int64_t k) { return run[static_cast<size_t>(k + m)] - run[static_cast<size_t>(k)]; };
+  const auto box = [&](int64_t k) {
+    return run[static_cast<size_t>(k + m)] - run[static_cast<size_t>(k)];
+  };
   Quad sum = 0;
   for (int64_t k = 0; k < 6 * m; ++k) {
     const Quad z = (box(k) - 2 * box(k + m) + box(k + 2 * m)) / m;
@@ -109,14 +113,16 @@ Literal literal_htotdev(const Grid& g, int64_t m) {
   const int64_t n_pts = static_cast<int64_t>(q.x.size());
   std::vector<Quad> y;
   for (int64_t k = 0; k + 1 < n_pts; ++k) {
-    y.push_back((q.x[static_cast<size_t>(k + 1)] - q.x[static_cast<size_t>(k)]) / static_cast<Quad>(g.tau0));
+    y.push_back((q.x[static_cast<size_t>(k + 1)] - q.x[static_cast<size_t>(k)]) /
+                static_cast<Quad>(g.tau0));
   }
   Quad sum = 0;
   int64_t n = 0;
   for (int64_t s = 0; s + 3 * m <= n_pts - 1; ++s) {
     if (!test::quad_window_ok(q, s, s + 3 * m)) continue;
     if (m == 1) {
-      const Quad d = y[static_cast<size_t>(s)] - 2 * y[static_cast<size_t>(s + 1)] + y[static_cast<size_t>(s + 2)];
+      const Quad d = y[static_cast<size_t>(s)] - 2 * y[static_cast<size_t>(s + 1)] +
+                     y[static_cast<size_t>(s + 2)];
       sum += d * d;
     } else {
       sum += reflected_inner({y.begin() + s, y.begin() + s + 3 * m}, m);
@@ -128,7 +134,8 @@ Literal literal_htotdev(const Grid& g, int64_t m) {
 
 // Published digits: within half a unit of the last one printed.
 void expect_digits(double published, int significant, double value) {
-  const double unit = std::pow(10.0, std::floor(std::log10(std::fabs(published))) - (significant - 1));
+  const double unit =
+      std::pow(10.0, std::floor(std::log10(std::fabs(published))) - (significant - 1));
   EXPECT_NEAR(published, value, 0.5 * unit);
 }
 
@@ -252,7 +259,8 @@ TEST(TotalDeviations, GapsLeaveOutTheTermsThatNeedThem) {
 }
 
 TEST(TotalDeviations, TimeTotalIsTauOverRootThreeTimesModifiedTotal) {
-  const LongTermSeries s = prepare_long_term(test::grid_of(DataKind::kFrequency, test::nist_frequency(), 0.25));
+  const LongTermSeries s =
+      prepare_long_term(test::grid_of(DataKind::kFrequency, test::nist_frequency(), 0.25));
   for (const int64_t m : {1, 7, 40}) {
     const Deviation mt = mtotdev(s, m);
     const Deviation tt = ttotdev(s, m);
@@ -290,7 +298,8 @@ TEST(ReflectedEnergy, DoubleDoubleHoldsLongSegments) {
   std::mt19937_64 rng(5);
   const int64_t m = 50;
   const int64_t windows = 20000;
-  const std::vector<double> v = test::noise(rng, static_cast<size_t>(windows + 3 * m - 1), -2, 1, 1e3);
+  const std::vector<double> v =
+      test::noise(rng, static_cast<size_t>(windows + 3 * m - 1), -2, 1, 1e3);
   const double direct = reflected_energy_direct(v.data(), windows, m);
   EXPECT_LE(test::relative(reflected_energy_dd(v.data(), windows, m), direct), 1e-12);
 }

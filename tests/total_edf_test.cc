@@ -1,5 +1,7 @@
 // Bias corrections and EDF of the total and Thêo1 statistics: the published
 // bias-corrected Hadamard total values, and the shape of each EDF family.
+#include "total_edf.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "long_term_fixtures.h"
 #include "total_deviations.h"
-#include "total_edf.h"
 
 namespace tauspan {
 namespace {
@@ -19,13 +20,15 @@ namespace {
 // sqrt(0.995); from all the digits the correction gives 9.6147875e-02, so the
 // last printed digit may differ by one.
 TEST(TotalBias, HadamardTotalCorrectedForWhiteFmGivesThePublishedValues) {
-  const LongTermSeries s = prepare_long_term(test::grid_of(DataKind::kFrequency, test::nist_frequency()));
+  const LongTermSeries s =
+      prepare_long_term(test::grid_of(DataKind::kFrequency, test::nist_frequency()));
   const int64_t factors[] = {1, 10, 100};
   const double published[] = {2.943883e-01, 9.614787e-02, 3.058103e-02};
   for (int i = 0; i < 3; ++i) {
     const Deviation d = htotdev(s, factors[i]);
     const double unit = std::pow(10.0, std::floor(std::log10(published[i])) - 6);
-    EXPECT_NEAR(published[i], d.dev / std::sqrt(htotvar_bias_divisor(0, factors[i])), unit) << factors[i];
+    EXPECT_NEAR(published[i], d.dev / std::sqrt(htotvar_bias_divisor(0, factors[i])), unit)
+        << factors[i];
   }
 }
 
