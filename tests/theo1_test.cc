@@ -113,6 +113,20 @@ TEST(Theo1, BothWaysEqualTheLiteralDefinition) {
   }
 }
 
+// On a long series the shared sums per lag and the blocked term sums agree.
+TEST(Theo1, BothWaysAgreeOnALongSeries) {
+  std::mt19937_64 rng(12);
+  const LongTermSeries s = prepare_long_term(
+      test::grid_of(DataKind::kFrequency, test::noise(rng, 20000, -2, 1e-13, 1e-8), 1));
+  std::vector<int64_t> every;
+  for (int64_t m = 2; m <= 600; m += 2) every.push_back(m);
+  const std::vector<Deviation> dense = theo1_factors(s, every);
+  for (const int64_t m : {2, 64, 338, 600}) {
+    SCOPED_TRACE(m);
+    EXPECT_LE(test::relative(dense[static_cast<size_t>(m / 2 - 1)].dev, theo1(s, m).dev), 1e-12);
+  }
+}
+
 // The ThêoBR ratio: the mean of Avar(9 + 3i) / Thêo1(12 + 4i), i = 0..n,
 // n = floor(0.1 N / 3 - 3), each by its literal sum.
 TEST(Theo1, BiasRemovalRatioFromItsDefinition) {

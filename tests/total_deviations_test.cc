@@ -292,6 +292,40 @@ TEST(ReflectedEnergy, ClosedFormEqualsTheDefinition) {
   }
 }
 
+// On a long series of random-walk FM far from zero, the blocked closed form
+// of mtotdev and htotdev equals the running-sum definition over the whole
+// series at once.
+TEST(TotalDeviations, ClosedFormOnALongSeriesEqualsTheRunningSums) {
+  std::mt19937_64 rng(31);
+  const Grid g = test::grid_of(DataKind::kFrequency, test::noise(rng, 20000, -2, 1e-13, 5e-9), 1);
+  const LongTermSeries s = prepare_long_term(g);
+  const test::QuadPhase q = test::quad_phase(g);
+  std::vector<double> x;
+  std::vector<double> y;
+  for (size_t k = 0; k < q.x.size(); ++k) {
+    // Centred on the line through the ends, in 113 bits, then rounded.
+    const Quad line = q.x.front() + (q.x.back() - q.x.front()) * static_cast<Quad>(k) /
+                                        static_cast<Quad>(q.x.size() - 1);
+    x.push_back(static_cast<double>(q.x[k] - line));
+  }
+  for (size_t k = 0; k + 1 < q.x.size(); ++k) {
+    y.push_back(static_cast<double>(
+        q.x[k + 1] - q.x[k] - (q.x.back() - q.x.front()) / static_cast<Quad>(q.x.size() - 1)));
+  }
+  for (const int64_t m : {24, 160, 1500}) {
+    SCOPED_TRACE(m);
+    const double mm = static_cast<double>(m);
+    const int64_t mt_n = static_cast<int64_t>(x.size()) - 3 * m + 1;
+    const double mt = std::sqrt(reflected_energy_direct(x.data(), mt_n, m) /
+                                (12 * mm * mm * mm * static_cast<double>(mt_n)));
+    EXPECT_LE(test::relative(mtotdev(s, m).dev, mt), 1e-12);
+    const int64_t ht_n = static_cast<int64_t>(y.size()) - 3 * m + 1;
+    const double ht = std::sqrt(reflected_energy_direct(y.data(), ht_n, m) /
+                                (36 * mm * static_cast<double>(ht_n)));
+    EXPECT_LE(test::relative(htotdev(s, m).dev, ht), 1e-12);
+  }
+}
+
 // A long segment in one piece keeps its digits in double-double even though
 // the running sums grow far beyond the window energies.
 TEST(ReflectedEnergy, DoubleDoubleHoldsLongSegments) {
