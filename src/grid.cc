@@ -16,19 +16,24 @@ std::string number(double x) {
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
 }
 
-// Median of the steps between consecutive times, in file order; NaN for
-// fewer than two samples. With an even number of steps, the midpoint of the
-// two middle ones.
+// The median of v (reordered); with an even count, the midpoint of the two
+// middle values.
+double median(std::vector<double>& v) {
+  const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  if (v.size() % 2 == 1) return *mid;
+  return std::midpoint(*std::max_element(v.begin(), mid), *mid);
+}
+
+// The median of the steps between consecutive times, in file order; NaN for
+// fewer than two samples.
 double median_step(const SampleSeries& series) {
   if (series.size() < 2) return std::nan("");
   std::vector<double> steps(series.size() - 1);
   for (size_t i = 0; i + 1 < series.size(); ++i) {
     steps[i] = series[i + 1].time - series[i].time;
   }
-  const auto mid = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
-  std::nth_element(steps.begin(), mid, steps.end());
-  if (steps.size() % 2 == 1) return *mid;
-  return std::midpoint(*std::max_element(steps.begin(), mid), *mid);
+  return median(steps);
 }
 
 // The slot of a time, unrounded.
@@ -36,6 +41,41 @@ double position(double t, double t_first, double tau0) { return (t - t_first) / 
 
 int64_t slot_of(double t, double t_first, double tau0) {
   return static_cast<int64_t>(std::round(position(t, t_first, tau0)));
+}
+
+// The median step of jittered times is off by about the jitter over
+// sqrt(N), and a slot number multiplies that error: a long record would
+// drift out of its slots (a 1 kHz log with 0.1 ms jitter within seconds).
+// So tau0 is refined in stages of slots [2^s, 2^(s+1)) from 16 on: each
+// sample of a stage, placed by the estimate from the stages before, gives
+// (t - t_first) / slot, and the median of those is the next estimate. The
+// errors of an estimate shrink as fast as the slot numbers grow. Times are
+// taken to increase in file order; a sample behind its stage does not vote.
+// Exactly periodic times keep their period.
+double refined_step(const SampleSeries& series, double tau0) {
+  const double t_first = series.front().time;
+  std::vector<double> ratios;
+  double begin = 16;
+  double end = 32;
+  auto refine = [&] {
+    if (!ratios.empty()) tau0 = median(ratios);
+    ratios.clear();
+  };
+  for (const Sample& s : series) {
+    double p = position(s.time, t_first, tau0);
+    if (!std::isfinite(p)) break;
+    if (p >= end) {
+      refine();
+      p = position(s.time, t_first, tau0);
+      while (p >= end) {
+        begin = end;
+        end *= 2;
+      }
+    }
+    if (p >= begin) ratios.push_back((s.time - t_first) / std::round(p));
+  }
+  refine();
+  return tau0;
 }
 
 }  // namespace
@@ -60,6 +100,7 @@ GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
                               ", not a sampling interval; give -tau0";
       return build;
     }
+    g.tau0 = refined_step(series, g.tau0);
   }
   if (!std::isfinite(g.tau0)) {
     build.error = "tau0 " + number(g.tau0) + " is not a finite number";

@@ -16,7 +16,7 @@ enum class DataKind { kFrequency, kPhase };
 // How samples become a grid.
 struct GridSettings {
   DataKind kind = DataKind::kFrequency;
-  double tau0 = 0;     // the slot width; 0 takes the median step between sample times
+  double tau0 = 0;     // the slot width; 0 takes it from the times (see make_grid)
   double nominal = 0;  // f0 of -nominal, 0 when not given (frequency data only)
 };
 
@@ -47,7 +47,10 @@ inline constexpr double kMaxSlotsPerSample = 8;
 inline constexpr double kSlotAllowance = 0x1p22;
 
 // Places each sample in slot round((t - t_first) / tau0), t_first the first
-// sample's time in file order. Two samples in one slot, a sample before the
+// sample's time in file order. Without a tau0 in the settings it is the
+// median step between consecutive times, refined over the record so that
+// jittered timestamps keep their slots (exactly periodic times keep their
+// period). Two samples in one slot, a sample before the
 // first one's time, a time too far for the slot limit above, a value that is
 // not finite (an infinity read from "1e999") or not finite once f0 is taken
 // off, no samples, and no tau0 (one sample, or a median step that is not
