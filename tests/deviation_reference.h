@@ -10,7 +10,7 @@
 
 namespace tauspan {
 
-// Statistic `s` at averaging factor m by its direct O(N * m) definition:
+// Statistic `s` at averaging factor m by its direct definition:
 // frequency data by window means of y, phase data by differences of x,
 // each term left out when a sample it uses is missing. The variance is
 // summed in __float128; only the final square root is taken in double.

@@ -170,6 +170,20 @@ TEST(Deviation, MatchesTheDirectDefinitionWithAndWithoutGaps) {
   }
 }
 
+// Lags beyond the 1024 terms that the code takes in one piece.
+TEST(Deviation, MatchesTheDirectDefinitionAtLongLags) {
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> uniform(-1, 1);
+  std::vector<double> walk(3400);
+  double level = 0;
+  for (double& v : walk) v = level += uniform(rng);
+  const Grid grids[] = {grid_of(walk, DataKind::kFrequency), grid_of(walk, DataKind::kPhase)};
+  for (const Grid& g : grids) {
+    expect_as_defined(g, {1024, 1100});
+    expect_as_defined(with_gaps(g, 2), {1025});
+  }
+}
+
 // Levels far above the noise: the running sums must not round it away.
 TEST(Deviation, StaysWithin1e12OfTheDefinitionOnLargeLevels) {
   std::mt19937_64 rng(5);
