@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "double_double.h"
 
@@ -79,12 +80,11 @@ template <GapTest kTest, int kOrder, typename M>
   }
 }
 
-// Terms from `first` on, one at a time, at the stride.
+// The last few terms, one at a time.
 template <int kOrder, bool kLo, GapTest kTest>
 [[gnu::always_inline]] inline void add_terms(const DifferenceSums& d, int64_t first,
                                              Pair<double>& sum, int64_t& n) {
-  for (int64_t j = first; j < d.count; ++j) {
-    const int64_t i = j * d.stride;
+  for (int64_t i = first; i < d.count; ++i) {
     if constexpr (kTest != GapTest::kNone) {
       if (!counts_at<kTest, kOrder, int64_t>(d, i)) continue;
     }
@@ -130,11 +130,7 @@ template <int kOrder, bool kLo, GapTest kTest>
 
 template <int kOrder, bool kLo, GapTest kTest>
 [[gnu::always_inline]] inline SquareSum terms(const DifferenceSums& d) {
-  if (d.stride == 1) return consecutive_terms<kOrder, kLo, kTest>(d);
-  Pair<double> sum{};
-  int64_t n = 0;
-  add_terms<kOrder, kLo, kTest>(d, 0, sum, n);
-  return {sum.hi + sum.lo, n};
+  return consecutive_terms<kOrder, kLo, kTest>(d);
 }
 
 template <int kOrder, bool kLo>
@@ -156,7 +152,6 @@ template <int kOrder>
 }
 
 [[gnu::always_inline]] inline SquareSum dispatch(const DifferenceSums& d) {
-  if (d.count <= 0) return {};
   return d.order == 3 ? terms_by_lo<3>(d) : terms_by_lo<2>(d);
 }
 
@@ -170,9 +165,51 @@ bool has_avx2() {
 
 SquareSum (*g_sums)(const DifferenceSums&) = has_avx2() ? sums_avx2 : sums_base;
 
+// Terms at a stride of m (= the lag) use the sequence at multiples of m
+// only: they are the consecutive terms at lag 1 of the sequence taken every
+// m, and so go through the same vector code.
+SquareSum decimated_squares(const DifferenceSums& d) {
+  const int64_t m = d.stride;
+  const auto points = static_cast<size_t>(d.count + d.order);
+  std::vector<double> taken(d.lo ? 2 * points : points);
+  double* hi = taken.data();
+  double* lo = d.lo ? hi + points : nullptr;
+  for (size_t k = 0; k < points; ++k) {
+    hi[k] = d.hi[static_cast<int64_t>(k) * m];
+    if (lo) lo[k] = d.lo[static_cast<int64_t>(k) * m];
+  }
+  DifferenceSums e = d;
+  e.hi = hi;
+  e.lo = lo;
+  e.lag = 1;
+  e.stride = 1;
+  // Both tests become a span over the points taken: of slots at multiples
+  // of m for a span of whole lags, of the points themselves for kPoints.
+  std::vector<int64_t> gaps;
+  if (d.test == GapTest::kSpan) {
+    for (size_t k = 0; k < points; ++k) gaps.push_back(d.gap_prefix[static_cast<int64_t>(k) * m]);
+    e.span = d.span / m;
+  } else if (d.test == GapTest::kPoints) {
+    int64_t missing = 0;
+    for (size_t k = 0; k < points; ++k) {
+      gaps.push_back(missing);
+      const int64_t* g = d.gap_prefix + static_cast<int64_t>(k) * m;
+      missing += g[1] - g[0];
+    }
+    gaps.push_back(missing);
+    e.test = GapTest::kSpan;
+    e.span = d.order + 1;
+  }
+  e.gap_prefix = gaps.data();
+  return g_sums(e);
+}
+
 }  // namespace
 
-SquareSum difference_squares(const DifferenceSums& d) { return g_sums(d); }
+SquareSum difference_squares(const DifferenceSums& d) {
+  if (d.count <= 0) return {};
+  return d.stride == 1 ? g_sums(d) : decimated_squares(d);
+}
 
 bool use_avx2(bool wanted) {
   g_sums = wanted && has_avx2() ? sums_avx2 : sums_base;

@@ -17,11 +17,11 @@ struct DifferenceSums {
   const double* lo = nullptr;  // nullptr where the sequence is plain doubles
   int order = 2;               // 2: X[i+2m] - 2X[i+m] + X[i]; 3: the third difference
   int64_t lag = 1;             // m
-  int64_t stride = 1;          // between the first indices of consecutive terms
+  int64_t stride = 1;          // between consecutive terms' first indices: 1 or lag
   int64_t count = 0;           // terms i = 0, stride, ..., (count - 1) * stride
   GapTest test = GapTest::kNone;
   const int64_t* gap_prefix = nullptr;  // slots missing among the first k
-  int64_t span = 0;                     // for kSpan
+  int64_t span = 0;                     // for kSpan; a multiple of the stride
 };
 
 struct SquareSum {
