@@ -49,14 +49,15 @@ const Grid& test_grid(int64_t kind, int64_t gaps) {
 }
 
 const PreparedGrid& prepared(int64_t kind, int64_t gaps) {
-  static const PreparedGrid p[2][2] = {{prepare_grid(test_grid(0, 0)), prepare_grid(test_grid(0, 1))},
-                                       {prepare_grid(test_grid(1, 0)), prepare_grid(test_grid(1, 1))}};
+  static const PreparedGrid p[2][2] = {
+      {prepare_grid(test_grid(0, 0)), prepare_grid(test_grid(0, 1))},
+      {prepare_grid(test_grid(1, 0)), prepare_grid(test_grid(1, 1))}};
   return p[kind][gaps];
 }
 
 std::string label(Statistic s, int64_t kind, int64_t gaps, int64_t avx2) {
-  return std::string(statistic_name(s)) + (kind ? " phase" : " frequency") +
-         (gaps ? " gaps" : "") + (avx2 ? "" : " baseline");
+  return std::string(statistic_name(s)) + (kind ? " phase" : " frequency") + (gaps ? " gaps" : "") +
+         (avx2 ? "" : " baseline");
 }
 
 void BM_PrepareGrid(benchmark::State& state) {

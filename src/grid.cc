@@ -125,11 +125,10 @@ GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
     }
     const double p = position(s.time, t_first, g.tau0);
     if (!(p + 0.5 < max_position)) {
-      build.error = "the sample at time " + number(s.time) + " lies " +
-                    number(std::round(p)) + " steps of tau0 " + number(g.tau0) +
-                    " after the first (time " + number(t_first) + "): more slots than " +
-                    number(kMaxSlotsPerSample) + " per sample plus " +
-                    number(kSlotAllowance) + " would be mostly gaps";
+      build.error = "the sample at time " + number(s.time) + " lies " + number(std::round(p)) +
+                    " steps of tau0 " + number(g.tau0) + " after the first (time " +
+                    number(t_first) + "): more slots than " + number(kMaxSlotsPerSample) +
+                    " per sample plus " + number(kSlotAllowance) + " would be mostly gaps";
       return build;
     }
     last = std::max(last, p);

@@ -122,8 +122,7 @@ Squares phase_terms(const Grid& g, Statistic s, int64_t m, Quad& divisor) {
 }  // namespace
 
 Deviation reference_deviation(const Grid& grid, Statistic s, int64_t m) {
-  Deviation row{m, static_cast<double>(m) * grid.tau0, std::numeric_limits<double>::quiet_NaN(),
-                0};
+  Deviation row{m, static_cast<double>(m) * grid.tau0, std::numeric_limits<double>::quiet_NaN(), 0};
   Quad divisor = 1;
   const bool frequency = grid.kind == DataKind::kFrequency;
   const Squares sq =

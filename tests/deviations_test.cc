@@ -192,17 +192,20 @@ TEST(Deviation, StaysWithin1e12OfTheDefinitionOnLargeLevels) {
   std::vector<double> counter(n), raw(n), half(n), clock(n), coarse(n), drifting(n);
   for (size_t i = 0; i < n; ++i) {
     counter[i] = 10000000.3 + 1e-6 * noise(rng) - 10000000;  // readings less f0, exact
-    raw[i] = 10000000.3 + 1e-6 * noise(rng);                  // the same without -nominal
-    half[i] = 0.5 + 0.01 * noise(rng);                        // phase integrates to ~500
-    clock[i] = 1e9 + 1e-9 * noise(rng);  // seconds, ns noise: all 1e9, each term exactly 0
+    raw[i] = 10000000.3 + 1e-6 * noise(rng);                 // the same without -nominal
+    half[i] = 0.5 + 0.01 * noise(rng);                       // phase integrates to ~500
+    clock[i] = 1e9 + 1e-9 * noise(rng);   // seconds, ns noise: all 1e9, each term exactly 0
     coarse[i] = 1e9 + 3e-7 * noise(rng);  // a few ulps of 1e9
     drifting[i] = 1e9 + 1e-6 * static_cast<double>(i) + 1e-9 * noise(rng);
   }
   Grid nominal = grid_of(counter, DataKind::kFrequency);
   nominal.nominal = 1e7;
-  const Grid grids[] = {nominal, grid_of(raw, DataKind::kFrequency),
-                        grid_of(half, DataKind::kFrequency), grid_of(clock, DataKind::kPhase),
-                        grid_of(coarse, DataKind::kPhase), grid_of(drifting, DataKind::kPhase, 1e-3)};
+  const Grid grids[] = {nominal,
+                        grid_of(raw, DataKind::kFrequency),
+                        grid_of(half, DataKind::kFrequency),
+                        grid_of(clock, DataKind::kPhase),
+                        grid_of(coarse, DataKind::kPhase),
+                        grid_of(drifting, DataKind::kPhase, 1e-3)};
   const std::vector<int64_t> some = {1, 2, 5, 16, 50, 200, 250, 333, 500};
   for (const Grid& g : grids) {
     SCOPED_TRACE(testing::Message() << g.values[0] << (g.nominal != 0 ? " nominal" : ""));

@@ -81,8 +81,7 @@ TEST(MakeGrid, NominalIsTakenOffExactlyForFrequencyOnly) {
   settings.nominal = 1e7;
   const GridBuild f = make_grid(s, settings);
   ASSERT_EQ("", f.error);
-  EXPECT_EQ(std::vector<double>({10000000.000001 - 1e7, 9999999.9999993 - 1e7, 0}),
-            f.grid.values);
+  EXPECT_EQ(std::vector<double>({10000000.000001 - 1e7, 9999999.9999993 - 1e7, 0}), f.grid.values);
   EXPECT_EQ(1e7, f.grid.nominal);
   // The differences are exact: adding f0 back gives the readings.
   EXPECT_EQ(10000000.000001, f.grid.values[0] + 1e7);
