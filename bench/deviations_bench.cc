@@ -1,4 +1,4 @@
-// The standard statistics at 10^6 samples: the grid's preparation, one
+// The standard statistics at 10^6 samples: the grid and its preparation, one
 // averaging factor at a time, a whole octave sweep and a sampled sweep of
 // every factor, with and without gaps, with AVX2 and without.
 #include <benchmark/benchmark.h>
@@ -58,6 +58,24 @@ const PreparedGrid& prepared(int64_t kind, int64_t gaps) {
 std::string label(Statistic s, int64_t kind, int64_t gaps, int64_t avx2) {
   return std::string(statistic_name(s)) + (kind ? " phase" : " frequency") + (gaps ? " gaps" : "") +
          (avx2 ? "" : " baseline");
+}
+
+// Samples 1 s apart with timestamps jittered by up to 0.1 ms, tau0 taken
+// from the times.
+void BM_MakeGrid(benchmark::State& state) {
+  SampleSeries series(kSamples);
+  uint64_t x = 88172645463325252ull;
+  for (int64_t i = 0; i < kSamples; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    const double jitter = (static_cast<double>(x >> 11) * 0x1p-53 - 0.5) * 2e-4;
+    series[static_cast<size_t>(i)] = {1.7e9 + static_cast<double>(i) + jitter, 1e7 + jitter};
+  }
+  GridSettings settings;
+  settings.nominal = 1e7;
+  for (auto _ : state) benchmark::DoNotOptimize(make_grid(series, settings));
+  state.SetItemsProcessed(state.iterations() * kSamples);
 }
 
 void BM_PrepareGrid(benchmark::State& state) {
@@ -128,6 +146,7 @@ void statistics_by_kind(benchmark::internal::Benchmark* b, bool with_variants) {
   }
 }
 
+BENCHMARK(BM_MakeGrid)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrepareGrid)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Deviation)
     ->ArgsProduct({{0, 1, 2, 3, 4, 5},

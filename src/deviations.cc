@@ -39,18 +39,18 @@ void prepare_frequency(const Grid& g, PreparedGrid& p) {
   p.phase_lo.resize(slots + 1);
   p.sum_hi.resize(slots + 2);
   p.sum_lo.resize(slots + 2);
-  Pair<double> x{};
-  Pair<double> sum{};
+  RunningSum x;
+  RunningSum sum;
   for (size_t k = 0; k <= slots; ++k) {
-    p.phase_hi[k] = x.hi;
-    p.phase_lo[k] = x.lo;
-    p.sum_hi[k] = sum.hi;
-    p.sum_lo[k] = sum.lo;
-    sum = add(sum, x);
-    if (k < slots && g.present[k]) x = add(x, two_sum(g.values[k], -level));
+    p.phase_hi[k] = x.sum.hi;
+    p.phase_lo[k] = x.sum.lo;
+    p.sum_hi[k] = sum.sum.hi;
+    p.sum_lo[k] = sum.sum.lo;
+    sum.add(x.sum);
+    if (k < slots && g.present[k]) x.add(two_sum(g.values[k], -level));
   }
-  p.sum_hi[slots + 1] = sum.hi;
-  p.sum_lo[slots + 1] = sum.lo;
+  p.sum_hi[slots + 1] = sum.sum.hi;
+  p.sum_lo[slots + 1] = sum.sum.lo;
 }
 
 void prepare_phase(const Grid& g, PreparedGrid& p) {
@@ -64,16 +64,16 @@ void prepare_phase(const Grid& g, PreparedGrid& p) {
       last > first + 1 ? (g.values[last - 1] - start) / static_cast<double>(last - 1 - first) : 0;
   p.sum_hi.resize(slots + 1);
   p.sum_lo.resize(slots + 1);
-  Pair<double> sum{};
+  RunningSum sum;
   for (size_t k = 0; k <= slots; ++k) {
-    p.sum_hi[k] = sum.hi;
-    p.sum_lo[k] = sum.lo;
+    p.sum_hi[k] = sum.sum.hi;
+    p.sum_lo[k] = sum.sum.lo;
     if (k == slots || !g.present[k]) continue;
     // x - start - slope * (k - first), in double-double.
-    const Pair<double> d = two_sum(g.values[k], -start);
-    const Pair<double> line = two_product(slope, static_cast<double>(k - first));
-    const Pair<double> r = two_sum(d.hi, -line.hi);
-    sum = add(sum, fast_two_sum(r.hi, (d.lo + r.lo) - line.lo));
+    const HiLo<double> d = two_sum(g.values[k], -start);
+    const HiLo<double> line = two_product(slope, static_cast<double>(k - first));
+    const HiLo<double> r = two_sum(d.hi, -line.hi);
+    sum.add({r.hi, (d.lo + r.lo) - line.lo});
   }
 }
 

@@ -36,17 +36,17 @@ template <typename V>
 template <int kOrder, bool kLo, typename T>
 [[gnu::always_inline]] inline T term(const T (&x)[4], const T (&l)[4]) {
   if constexpr (kOrder == 2) {
-    const Pair<T> s = two_sum(x[2], x[0]);
-    const Pair<T> h = two_sum(s.hi, -(x[1] + x[1]));
+    const HiLo<T> s = two_sum(x[2], x[0]);
+    const HiLo<T> h = two_sum(s.hi, -(x[1] + x[1]));
     T lo = s.lo + h.lo;
     if constexpr (kLo) lo += (l[2] + l[0]) - (l[1] + l[1]);
     return h.hi + lo;
   } else {
     // X3 - X0 - 3 (X2 - X1); 3b is formed exactly as 2b + b.
-    const Pair<T> a = two_sum(x[3], -x[0]);
-    const Pair<T> b = two_sum(x[2], -x[1]);
-    const Pair<T> b3 = two_sum(b.hi + b.hi, b.hi);
-    const Pair<T> h = two_sum(a.hi, -b3.hi);
+    const HiLo<T> a = two_sum(x[3], -x[0]);
+    const HiLo<T> b = two_sum(x[2], -x[1]);
+    const HiLo<T> b3 = two_sum(b.hi + b.hi, b.hi);
+    const HiLo<T> h = two_sum(a.hi, -b3.hi);
     T lo = (a.lo + h.lo) - (b3.lo + b.lo * 3.0);
     if constexpr (kLo) lo += (l[3] - l[0]) - (l[2] - l[1]) * 3.0;
     return h.hi + lo;
@@ -83,13 +83,13 @@ template <GapTest kTest, int kOrder, typename M>
 // The last few terms, one at a time.
 template <int kOrder, bool kLo, GapTest kTest>
 [[gnu::always_inline]] inline void add_terms(const DifferenceSums& d, int64_t first,
-                                             Pair<double>& sum, int64_t& n) {
+                                             HiLo<double>& sum, int64_t& n) {
   for (int64_t i = first; i < d.count; ++i) {
     if constexpr (kTest != GapTest::kNone) {
       if (!counts_at<kTest, kOrder, int64_t>(d, i)) continue;
     }
     const double t = term_at<kOrder, kLo, double>(d, i);
-    sum = add(sum, Pair<double>{t * t, 0.0});
+    sum = add(sum, HiLo<double>{t * t, 0.0});
     ++n;
   }
 }
@@ -97,7 +97,7 @@ template <int kOrder, bool kLo, GapTest kTest>
 // Consecutive terms, four at a time; the last few one at a time.
 template <int kOrder, bool kLo, GapTest kTest>
 [[gnu::always_inline]] inline SquareSum consecutive_terms(const DifferenceSums& d) {
-  Pair<Lanes> total{};
+  HiLo<Lanes> total{};
   Masks counted{};
   const int64_t whole = d.count - d.count % kLanes;
   int64_t i = 0;
@@ -114,14 +114,14 @@ template <int kOrder, bool kLo, GapTest kTest>
       }
       block += q;
     }
-    const Pair<Lanes> s = two_sum(total.hi, block);
+    const HiLo<Lanes> s = two_sum(total.hi, block);
     total.hi = s.hi;
     total.lo += s.lo;
   }
-  Pair<double> sum{};
+  HiLo<double> sum{};
   int64_t n = kTest == GapTest::kNone ? whole : 0;
   for (int j = 0; j < kLanes; ++j) {
-    sum = add(sum, Pair<double>{total.hi[j], total.lo[j]});
+    sum = add(sum, HiLo<double>{total.hi[j], total.lo[j]});
     if constexpr (kTest != GapTest::kNone) n += counted[j];
   }
   add_terms<kOrder, kLo, kTest>(d, whole, sum, n);
