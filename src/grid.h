@@ -50,12 +50,12 @@ inline constexpr double kSlotAllowance = 0x1p22;
 // sample's time in file order. Without a tau0 in the settings it is the
 // median step between consecutive times, refined over the record so that
 // jittered timestamps keep their slots (exactly periodic times keep their
-// period). Two samples in one slot, a sample before the
-// first one's time, a time too far for the slot limit above, a value that is
-// not finite (an infinity read from "1e999") or not finite once f0 is taken
-// off, no samples, and no tau0 (one sample, or a median step that is not
-// positive) give an error naming the times or values and an empty grid.
-// The nominal is ignored for phase data.
+// period). Two samples in one slot, a sample before the first one's time, a
+// time too far for the slot limit above, a value that is not finite (an
+// infinity read from "1e999") or not finite once f0 is taken off, no
+// samples, and no tau0 (one sample, or a median step that is not positive)
+// give an error naming the times or values, and an empty grid. The nominal
+// is ignored for phase data.
 GridBuild make_grid(const SampleSeries& series, const GridSettings& settings);
 
 }  // namespace tauspan
