@@ -49,8 +49,9 @@ struct Deviation {
   int64_t n = 0;
 };
 
-// Statistic `s` at averaging factor m >= 1, O(slots), within about 1e-15 of
-// its definition evaluated exactly on the grid's values. Terms that need a
+// Statistic `s` at averaging factor m >= 1, O(slots), within about 1e-13 of
+// its definition evaluated exactly on the grid's values (the tests see a few
+// units of 1e-16). Terms that need a
 // missing sample are left out and not counted in n (a frequency term needs
 // every y it spans, a phase term the x it uses). An m below 1 or above
 // max_factor gives n 0 and a NaN deviation. Safe to call from several
