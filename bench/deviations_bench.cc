@@ -113,15 +113,15 @@ void BM_OctaveSweep(benchmark::State& state) {
   state.SetLabel(label(s, state.range(1), state.range(2), state.range(3)));
 }
 
-// Args: statistic, kind. Every 1000th factor up to the default largest;
-// `all_m_seconds` is 1000 times the time of one such pass, the time of the
-// whole sweep of every factor.
+// Args: statistic, kind. Every 1000th factor up to the largest with a term
+// (what `-taus all` reaches); `all_m_seconds` is 1000 times the time of one
+// such pass, the time of the whole sweep of every factor.
 void BM_AllFactorsSampled(benchmark::State& state) {
   constexpr int64_t kEvery = 1000;
   const auto s = static_cast<Statistic>(state.range(0));
   const PreparedGrid& p = prepared(state.range(1), 0);
   use_avx2(true);
-  const int64_t last = default_max_factor(s, *p.grid);
+  const int64_t last = max_factor(s, *p.grid);
   double seconds = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
