@@ -9,10 +9,13 @@
 #include <string>
 
 #include "console.h"
+#include "field_split.h"
+#include "output_place.h"
 #include "process_setup.h"
 #include "protected_files.h"
 #include "run_default.h"
 #include "sample.h"
+#include "time_format.h"
 
 namespace tauspan {
 namespace {
@@ -42,8 +45,19 @@ void print_more_options() {
   say("%s", "  -plot              Also write the Allan deviation against tau as an SVG\n"
             "                     picture, named like the result file with the extension\n"
             "                     svg (run1234_avar.svg)\n");
+  say("%s", "  -sep <set>         Fields are separated by 'set': tab (default), comma,\n"
+            "                     semicolon, space (blanks and tabs), or the characters\n"
+            "                     themselves (-sep ',;'); a run of them is one separator\n");
+  say("%s", "  -timefmt <form>    The time column holds number (default), iso (ISO 8601\n"
+            "                     date and time, 2024-01-31T13:16:50.25Z, as seconds since\n"
+            "                     1970-01-01 UTC) or mjd (modified Julian date in days)\n");
+  say("%s", "  -outdir <dir>      Write result files and pictures into 'dir', which must\n"
+            "                     exist, instead of beside each data file\n");
+  say("%s", "  -h, -?, /?         Print the usage text (as the first argument)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");
+  say("%s", "\n A data file '-' is standard input; its results are named as for stdin.dat\n"
+            " (stdin_avar.dat), in -outdir or the current directory.\n");
 }
 
 // atoi without its undefined overflow: out-of-range text saturates.
@@ -64,7 +78,8 @@ bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0;
 
 bool takes_value(const char* arg) {
   return is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") || is(arg, "-numtaus") ||
-         is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter");
+         is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter") ||
+         is(arg, "-sep") || is(arg, "-timefmt") || is(arg, "-outdir");
 }
 
 bool is_flag(const char* arg) {
@@ -144,6 +159,29 @@ int run(int argc, char** argv, FileRun run_one) {
     } else if (is(arg, "-jitter")) {
       settings.jitter = std::strtod(argv[++i], nullptr);
       say("Allowing %f fractional jitter in bin spacing.\n", settings.jitter);
+    } else if (is(arg, "-sep")) {
+      const SeparatorChoice choice = choose_separators(argv[++i]);
+      if (!choice.error.empty()) {
+        report(choice.error);
+        return kBadCommand;
+      }
+      settings.separators = choice.separators;
+      say("%s\n", describe_separators(settings.separators).c_str());
+    } else if (is(arg, "-timefmt")) {
+      if (!choose_time_format(argv[++i], settings.time_format)) {
+        report(std::string("-timefmt takes number, iso or mjd, not '") + argv[i] + "'");
+        return kBadCommand;
+      }
+      say("%s\n", describe_time_format(settings.time_format).c_str());
+    } else if (is(arg, "-outdir")) {
+      settings.output_dir = argv[++i];
+      say("%s\n", describe_output_dir(settings.output_dir).c_str());
+      // Checked now rather than at the first result, which may come only
+      // after a long read and sweep.
+      if (const std::string error = check_output_dir(settings.output_dir); !error.empty()) {
+        report(error);
+        return kFailed;
+      }
     } else {
       if (!data_column_given) data_column = time_column + 1;
       RunSettings file_settings = settings;
