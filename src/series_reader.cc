@@ -182,6 +182,56 @@ constexpr double kMostGrowth = 16;
   ++r.row_index;
 }
 
+// One line that fits the buffer: [b, e) is its content, in `buffer`.
+template <bool kPlain>
+[[gnu::always_inline]] inline void take_line(Reader& r, const RunSettings& settings,
+                                             const char* buffer, const char* b, const char* e,
+                                             bool has_nul, const SeparatorSet& set) {
+  if (b < e && *b == '#') return;
+  std::string_view line(b, static_cast<size_t>(e - b));
+  if (has_nul) line = before_nul(line);
+  keep(r, parse_clean_line<kPlain>(line, r.row_index, settings, set), buffer, e);
+}
+
+// Takes the whole lines in [p, e) and returns where the unfinished one
+// begins. One form per kind of line, so that the default's loop asks
+// nothing per line that it did not ask before other forms existed; and out
+// of line, so that its registers are its own. It runs once a chunk.
+template <bool kPlain>
+[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings, const char* buffer, const char* p,
+                       const char* e, bool has_nul, const SeparatorSet& set) {
+  while (const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
+    take_line<kPlain>(r, settings, buffer, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, has_nul,
+                      set);
+    p = nl + 1;
+  }
+  return p;
+}
+
+// Offers the lines in [p, e) that will be taken next to look_at_line, until
+// it has seen enough: whole lines, and with `at_end` the last one without a
+// newline. Lines are parsed again here, which for a hundred costs nothing,
+// rather than asked about in the loop that takes every line.
+void look_at_lines(Reader& r, const char* p, const char* e, bool has_nul, bool plain,
+                   const SeparatorSet& set, bool at_end) {
+  uint64_t row = r.row_index;
+  while (r.look.offered < kLinesLookedAt && p < e) {
+    const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+    if (!nl && !at_end) return;
+    const char* const end = !nl ? e : nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+    if (!(p < end && *p == '#')) {
+      std::string_view line(p, static_cast<size_t>(end - p));
+      if (has_nul) line = before_nul(line);
+      const LineResult result = plain ? parse_clean_line<true>(line, row, r.settings, set)
+                                      : parse_clean_line<false>(line, row, r.settings, set);
+      look_at_line(r.look, line, result.accepted, r.settings);
+      ++row;
+    }
+    if (!nl) return;
+    p = nl + 1;
+  }
+}
+
 void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
   if (!line.comment) {
     keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings), buffer,
@@ -223,17 +273,6 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   const bool plain = is_plain(settings);
   const SeparatorSet set = separator_set(settings.separators);
 
-  auto handle = [&](const char* b, const char* e) {
-    if (b < e && *b == '#') return;
-    std::string_view line(b, static_cast<size_t>(e - b));
-    if (chunk_has_nul) line = before_nul(line);
-    const LineResult result = plain ? parse_clean_line<true>(line, r.row_index, settings, set)
-                                    : parse_clean_line<false>(line, r.row_index, settings, set);
-    if (r.look.offered < kLinesLookedAt) [[unlikely]] {
-      look_at_line(r.look, line, result.accepted, settings);
-    }
-    keep(r, result, buf, e);
-  };
   // Feeds [b, e) of a long line, except a carriage return at its end, which
   // waits at the front of buf until the next read shows whether a newline
   // follows it.
@@ -265,7 +304,12 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
         feed_long_line(long_line, buf, buf + have, settings);
         finish_long_line(r, long_line, buf, buf + have);
       } else if (have > 0) {
-        handle(buf, buf + have);
+        look_at_lines(r, buf, buf + have, chunk_has_nul, plain, set, true);
+        if (plain) {
+          take_line<true>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+        } else {
+          take_line<false>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+        }
       }
       break;
     }
@@ -285,10 +329,9 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
       finish_long_line(r, long_line, buf, end);
       p = nl + 1;
     }
-    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-      handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
-      p = nl + 1;
-    }
+    if (r.look.offered < kLinesLookedAt) look_at_lines(r, p, e, chunk_has_nul, plain, set, false);
+    p = plain ? take_lines<true>(r, settings, buf, p, e, chunk_has_nul, set)
+              : take_lines<false>(r, settings, buf, p, e, chunk_has_nul, set);
     have = static_cast<size_t>(e - p);
     r.buffer_offset += static_cast<uint64_t>(p - buf);
     std::memmove(buf, p, have);
