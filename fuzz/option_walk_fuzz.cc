@@ -48,7 +48,9 @@ tauspan::SampleSeries parse_text(const std::string& text, const tauspan::RunSett
 // for each choice of columns and time multiplier.
 std::string g_a_text;
 std::string g_b_text;
-std::map<std::tuple<bool, int32_t, int32_t, uint64_t>, tauspan::SampleSeries> g_parsed;
+std::map<std::tuple<bool, int32_t, int32_t, uint64_t, std::string, tauspan::TimeFormat>,
+         tauspan::SampleSeries>
+    g_parsed;
 
 // The data files, from their text. The real reader, which has a fuzzer of
 // its own, sets up a 1 MiB buffer per file: that was most of the time of a
@@ -61,8 +63,8 @@ tauspan::SeriesRead read_text(const std::string& path, const tauspan::RunSetting
   if (path == "a.dat" || path == "b.dat") {
     uint64_t multiplier;  // by its bits: a NaN is a key like any other
     std::memcpy(&multiplier, &settings.time_multiplier, sizeof multiplier);
-    const auto key =
-        std::make_tuple(path == "a.dat", settings.time_column, settings.data_column, multiplier);
+    const auto key = std::make_tuple(path == "a.dat", settings.time_column, settings.data_column,
+                                     multiplier, settings.separators, settings.time_format);
     auto it = g_parsed.find(key);
     if (it == g_parsed.end()) {
       if (g_parsed.size() > 4096) g_parsed.clear();
@@ -72,6 +74,7 @@ tauspan::SeriesRead read_text(const std::string& path, const tauspan::RunSetting
     r.samples = it->second;
     return r;
   }
+  if (path == "-") return r;  // standard input, which here is empty
   if (path != "." && path.find("_avar") == std::string::npos) {
     r.error = "cannot open '" + path + "': " + std::strerror(ENOENT);
     return r;

@@ -1,6 +1,8 @@
 // The -sep words, their echo, and the table a split looks bytes up in.
 #include "field_split.h"
 
+#include <algorithm>
+
 #include "result_file.h"
 
 namespace tauspan {
@@ -30,13 +32,13 @@ SeparatorChoice choose_separators(std::string_view value) {
       return choice;
     }
   }
+  if (std::any_of(value.begin(), value.end(), is_alphanumeric)) {
+    choice.error = "-sep takes tab, comma, semicolon, space or the separating characters, not '";
+    choice.error += printable_path(std::string(value));
+    choice.error += "'";
+    return choice;
+  }
   for (const char c : value) {
-    if (is_alphanumeric(c)) {
-      choice.error = "-sep takes tab, comma, semicolon, space or the separating characters, not '";
-      choice.error += printable_path(std::string(value));
-      choice.error += "'";
-      return choice;
-    }
     if (choice.separators.find(c) == std::string::npos) choice.separators += c;
   }
   if (choice.separators.empty()) choice.error = "-sep needs at least one separating character";
