@@ -173,6 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   std::vector<std::string> args{"tauspan"};
   std::string current;
+  // Up to 17 arguments: room for every option with a value and two data
+  // files; longer lists only repeat, at the cost of time.
   for (size_t i = 0; i < size && args.size() < 17; ++i) {
     if (data[i] == 0) {
       args.push_back(current);
