@@ -18,15 +18,17 @@
 #include "plot.h"
 #include "progress.h"
 #include "result_file.h"
+#include "run_stats.h"
 #include "sample.h"
 #include "series_reader.h"
+#include "stats_settings.h"
 
 namespace tauspan {
 namespace {
 
 // Exit statuses beyond 0.
 constexpr int kFailed = 1;      // a file could not be read or written, or memory ran out
-constexpr int kBadCommand = 2;  // an option lacks its value
+constexpr int kBadCommand = 2;  // an option lacks its value or has one it cannot take
 
 
 // The first failure of console output, as an errno value; 0 while all is well.
@@ -65,7 +67,23 @@ void print_more_options() {
             "                     may differ from a run without it\n");
   say("%s", "  -plot              Also write the Allan deviation against tau as an SVG\n"
             "                     picture, named like the result file with the extension\n"
-            "                     svg (run1234_avar.svg)\n");
+            "                     svg (run1234_avar.svg); with -stat, every statistic with\n"
+            "                     its error bars (run1234_oadev.svg)\n");
+  say("%s", "\n Standard statistics (instead of the sweep above, which -n, -logtau, -mintau,\n"
+            " -maxtau, -nooverlap, -jitter and -fast set; those do not apply to them):\n");
+  say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
+            "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev;\n"
+            "                     each writes its own result file (run1234_oadev.dat)\n");
+  say("%s", "  -phase             The data column holds phase (time error, s); default:\n"
+            "                     fractional frequency\n");
+  say("%s", "  -nominal <f0>      The data column holds frequency around f0; analyse\n"
+            "                     (v - f0) / f0 (not with -phase)\n");
+  say("%s", "  -tau0 <s>          Sampling interval in time units (default: the median\n"
+            "                     time step; with -time 0, the time multiplier)\n");
+  say("%s", "  -taus <set>        Averaging times: octave (default; 1, 2, 4, 8, ... tau0),\n"
+            "                     decade (1, 2, 4, 10, 20, 40, ...), all, or a list of taus\n"
+            "                     such as 1,10,100, each rounded to a whole multiple of tau0\n");
+  say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");
 }
@@ -247,6 +265,7 @@ int run(int argc, char** argv) {
   }
 
   RunSettings settings;
+  StatsSettings stats;
   int64_t time_column = 1;  // 1-based, as on the command line
   int64_t data_column = 2;
   bool data_column_given = false;
@@ -256,12 +275,21 @@ int run(int argc, char** argv) {
     const char* arg = argv[i];
     const bool takes_value = is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") ||
                              is(arg, "-numtaus") || is(arg, "-n") || is(arg, "-mintau") ||
-                             is(arg, "-maxtau") || is(arg, "-jitter");
+                             is(arg, "-maxtau") || is(arg, "-jitter") ||
+                             stats_option_takes_value(arg);
     if (takes_value && i + 1 >= argc) {
       report(std::string("option ") + arg + " needs a value");
       return kBadCommand;
     }
-    if (is(arg, "-time")) {
+    if (const StatsOption o = apply_stats_option(arg, takes_value ? argv[i + 1] : nullptr, stats);
+        o.taken) {
+      if (!o.error.empty()) {
+        report(o.error);
+        return kBadCommand;
+      }
+      if (takes_value) ++i;
+      say("%s\n", o.echo.c_str());
+    } else if (is(arg, "-time")) {
       time_column = to_int(argv[++i]);
       say("Using column %i as time.\n", static_cast<int>(time_column));
     } else if (is(arg, "-data")) {
@@ -300,7 +328,9 @@ int run(int argc, char** argv) {
       RunSettings file_settings = settings;
       file_settings.time_column = clamp_column(time_column - 1);
       file_settings.data_column = clamp_column(data_column - 1);
-      const int file_status = run_file(arg, file_settings);
+      const int file_status = stats.statistics.empty()
+                                  ? run_file(arg, file_settings)
+                                  : run_stats_file(arg, file_settings, stats, {say, report});
       if (file_status > status) status = file_status;
     }
   }
