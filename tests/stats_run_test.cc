@@ -356,10 +356,18 @@ TEST(NistSp1065Test, TauSetsChooseTheRows) {
   const auto all = rows_of(d.read("nist_oadev.dat"));
   ASSERT_EQ(all.size(), 500u);
   EXPECT_EQ(all.back()[0] + " " + all.back()[2], "500 1");
-  // Taus in time units, rounded to whole m: 0.4 gives none, 2.6 gives 3.
-  r = d.run({"-stat", "oadev", "-tau0", "0.5", "-taus", "100,0.2,1.3,1,0.5,1e9", "nist.dat"});
+  // Taus in time units, rounded to whole m: 0.2 gives none, 1.3 gives 3.
+  r = d.run({"-stat", "oadev", "-tmult", "0.5", "-taus", "100,0.2,1.3,1,0.5,1e9", "nist.dat"});
   EXPECT_EQ(column(rows_of(d.read("nist_oadev.dat")), 0), "1 2 3 200");
   EXPECT_EQ(column(rows_of(d.read("nist_oadev.dat")), 1), "0.5 1 1.5 100");
+  // A tau0 of half the step leaves every other slot empty, and the phase of
+  // frequency data cannot cross a gap.
+  r = d.run({"-stat", "oadev", "-tau0", "0.5", "nist.dat"});
+  EXPECT_NE(r.out.find("Fractional frequency data, tau0 0.5, 1000 samples, 999 gaps\n\n"
+                       "Overlapping Allan deviation (oadev)\n"
+                       "No term of oadev can be formed from these samples: no result file.\n"),
+            std::string::npos)
+      << r.out;
 }
 
 }  // namespace
