@@ -1,8 +1,10 @@
 #!/bin/sh
 # Whole processes of tauspan -stat against the Python library allantools on
-# the same white-FM data files and the same taus: wall time, peak memory,
-# the ratio, and the largest relative difference between the deviations, as
-# a Markdown table.
+# the same white-FM data files and the same taus: CPU time (user + system),
+# wall time, peak memory, the ratio of the CPU times, and the largest
+# relative difference between the deviations, as a Markdown table. CPU time
+# is the measure because this machine is shared: wall time grows with
+# whatever else runs, CPU time much less.
 #
 #   ALLANTOOLS_DIR=/scratch/allantools bench/stats_vs_allantools.sh [tauspan] [work dir]
 #
@@ -15,7 +17,7 @@
 # hdev ohdev") and TAUSETS (default "octave all") choose the runs. A run whose
 # estimate, scaled from the same run at the previous size (linearly for
 # octave, quadratically for all), exceeds MAX_SECONDS (default 300) is
-# skipped and its estimate shown in brackets.
+# skipped and its estimate (CPU seconds) shown in brackets.
 set -eu
 bin=$(realpath "${1:-build/default/tauspan}")
 work=${2:-${TMPDIR:-/tmp}/tauspan-vs-allantools}
@@ -57,8 +59,8 @@ scaled() { awk -v t="$1" -v r="$2" -v p="$3" 'BEGIN { if (t != "") printf "%.0f"
 
 rm -f ./*.s  # estimates come from this run's figures only
 echo
-echo "| N | statistic | taus | rows | tauspan s | tauspan MiB | allantools s | allantools MiB | ratio | max rel. diff |"
-echo "|---:|---|---|---:|---:|---:|---:|---:|---:|---:|"
+echo "| N | statistic | taus | rows | tauspan CPU s | wall s | MiB | allantools CPU s | wall s | MiB | ratio | max rel. diff |"
+echo "|---:|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 previous=""
 for n in $sizes; do
   data="white_$n.dat"
@@ -83,11 +85,13 @@ for n in $sizes; do
       peer_estimate=$(scaled "$peer_before" "$ratio" "$power")
 
       ours="[${ours_estimate}]"
+      ours_wall=""
       ours_mib=""
       rows=""
       if [ -z "$ours_estimate" ] || [ "$ours_estimate" -le "$max_seconds" ]; then
-        /usr/bin/time -f "%e %M" -o time.txt "$bin" -stat "$stat" -taus "$set" "$data" > /dev/null
-        read -r ours kib < time.txt
+        /usr/bin/time -f "%e %U %S %M" -o time.txt "$bin" -stat "$stat" -taus "$set" "$data" > /dev/null
+        read -r ours_wall user sys kib < time.txt
+        ours=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
         ours_mib=$((kib / 1024))
         echo "$ours" > "ours_$key.s"
         grep -v '^#' "white_${n}_$stat.dat" | cut -f1 > taus.txt
@@ -98,15 +102,17 @@ for n in $sizes; do
       fi
 
       theirs="absent"
+      theirs_wall=""
       theirs_mib=""
       shown_ratio=""
       diff=""
       if [ -n "$peer" ]; then
         theirs="[${peer_estimate}]"
         if [ -n "$rows" ] && { [ -z "$peer_estimate" ] || [ "$peer_estimate" -le "$max_seconds" ]; }; then
-          PYTHONPATH="$ALLANTOOLS_DIR" /usr/bin/time -f "%e %M" -o time.txt \
+          PYTHONPATH="$ALLANTOOLS_DIR" /usr/bin/time -f "%e %U %S %M" -o time.txt \
             "$python" peer_run.py "$data" "$stat" taus.txt theirs.txt
-          read -r theirs kib < time.txt
+          read -r theirs_wall user sys kib < time.txt
+          theirs=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
           theirs_mib=$((kib / 1024))
           echo "$theirs" > "peer_$key.s"
           # Compared by tau: the peer may leave out rows of its own.
@@ -120,10 +126,12 @@ for n in $sizes; do
         fi
         shown_ratio=$(awk -v a="$theirs" -v b="$ours" 'BEGIN {
           gsub(/[][]/, "", a); gsub(/[][]/, "", b);
-          if (a == "" || b == "" || b == 0) exit; printf "%.1f", a / b }')
+          if (a == "" || b == "") exit;
+          if (b == 0) printf ">%.0f", a / 0.01; else printf "%.1f", a / b }')
         case "$theirs$ours" in *"["*) [ -n "$shown_ratio" ] && shown_ratio="[$shown_ratio]" ;; esac
       fi
-      echo "| $n | $stat | $set | $rows | $ours | $ours_mib | $theirs | $theirs_mib | $shown_ratio | $diff |"
+      echo "| $n | $stat | $set | $rows | $ours | $ours_wall | $ours_mib | $theirs | $theirs_wall |" \
+           "$theirs_mib | $shown_ratio | $diff |"
     done
   done
   previous=$n

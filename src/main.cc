@@ -69,8 +69,10 @@ void print_more_options() {
             "                     picture, named like the result file with the extension\n"
             "                     svg (run1234_avar.svg); with -stat, every statistic with\n"
             "                     its error bars (run1234_oadev.svg)\n");
-  say("%s", "\n Standard statistics (instead of the sweep above, which -n, -logtau, -mintau,\n"
-            " -maxtau, -nooverlap, -jitter and -fast set; those do not apply to them):\n");
+  say("%s", "  --help             Print this text (as the first argument)\n");
+  say("%s", "  --version          Print the version (as the first argument)\n");
+  say("%s", "\n Standard statistics, instead of the sweep (-n, -logtau, -mintau, -maxtau,\n"
+            " -nooverlap, -jitter and -fast do not apply to them):\n");
   say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
             "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev;\n"
             "                     each writes its own result file (run1234_oadev.dat)\n");
@@ -84,8 +86,6 @@ void print_more_options() {
             "                     decade (1, 2, 4, 10, 20, 40, ...), all, or a list of taus\n"
             "                     such as 1,10,100, each rounded to a whole multiple of tau0\n");
   say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
-  say("%s", "  --help             Print this text (as the first argument)\n");
-  say("%s", "  --version          Print the version (as the first argument)\n");
 }
 
 // Our own diagnostics go to stderr, after whatever the console already holds.

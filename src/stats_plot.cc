@@ -85,7 +85,7 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
   const double top = kPlotTop + 10;
   s += "<g class=\"legend\">\n<rect x=\"" + fixed(left) + "\" y=\"" + fixed(top) +
        "\" width=\"110\" height=\"" + fixed(8 + 20 * static_cast<double>(curves.size())) +
-       "\" fill=\"white\" stroke=\"#808080\"/>\n";
+       "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#808080\"/>\n";
   for (size_t k = 0; k < curves.size(); ++k) {
     const std::string colour = kColours[k % std::size(kColours)];
     const double y = top + 14 + 20 * static_cast<double>(k);

@@ -278,6 +278,48 @@ TEST(StatsRunTest, RowNumbersAsTimeTakeTheMultiplierAsTau0) {
   EXPECT_NE(d.read("v_adev.dat").find("\n1\t0.5\t4\t"), std::string::npos);
 }
 
+TEST(StatsRunTest, NominalFrequencyGivesTheFractionalFrequencysDeviations) {
+  StatsDir d;
+  std::vector<double> readings, fractional;
+  uint32_t state = 12345;
+  for (int i = 0; i < 300; ++i) {
+    state = state * 1103515245u + 12345u;
+    const double offset = (static_cast<double>(state >> 16) - 32768.0) / 1024.0;  // exact
+    readings.push_back(1e7 + offset);  // 10 MHz readings, mHz steps
+    fractional.push_back(offset / 1e7);
+  }
+  d.write("hz.dat", numbered_lines(readings));
+  d.write("y.dat", numbered_lines(fractional));
+  const auto r = d.run({"-stat", "oadev,hdev", "y.dat", "-nominal", "1e7", "hz.dat"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Frequency data, nominal 10000000, tau0 1, 300 samples, 0 gaps\n"),
+            std::string::npos);
+  EXPECT_NE(d.read("hz_oadev.dat").find("#Frequency data, nominal 10000000, tau0 1,"),
+            std::string::npos);
+  for (const char* name : {"oadev", "hdev"}) {
+    SCOPED_TRACE(name);
+    const auto hz = rows_of(d.read(std::string("hz_") + name + ".dat"));
+    const auto y = rows_of(d.read(std::string("y_") + name + ".dat"));
+    ASSERT_EQ(hz.size(), y.size());
+    ASSERT_GT(hz.size(), 3u);
+    for (size_t k = 0; k < hz.size(); ++k) {
+      const double expected = std::strtod(y[k][5].c_str(), nullptr);
+      EXPECT_NEAR(std::strtod(hz[k][5].c_str(), nullptr), expected, 1e-12 * expected);
+    }
+  }
+}
+
+TEST(StatsRunTest, HelpListsTheOptionsAndWhatDoesNotApply) {
+  const std::string help = test::run_tool({"--help"}).out;
+  for (const char* text :
+       {"  -stat <names>      ", "  -phase             ", "  -nominal <f0>      ",
+        "  -tau0 <s>          ", "  -taus <set>        ", "  -conf <p>          ",
+        "instead of the sweep (-n, -logtau, -mintau, -maxtau,\n -nooverlap, -jitter and -fast do "
+        "not apply to them)"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+  }
+}
+
 TEST(StatsRunTest, OtherOptionsLeaveTheDefaultRunAsItWas) {
   StatsDir d;
   d.write("w.dat", numbered_lines(kPhase));
