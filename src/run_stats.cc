@@ -164,7 +164,7 @@ int run_stats_file(const std::string& path, const RunSettings& settings,
       StatsCurve curve;
       const int file_status = run_statistic(path, stats, s, prepared, console, file, curve);
       if (file_status > status) status = file_status;
-      if (settings.plot) curves.push_back(std::move(curve));
+      if (settings.plot && !curve.rows.empty()) curves.push_back(std::move(curve));
     }
     if (settings.plot) {
       const int plot_status = write_stats_plot(path, stats, grid, curves, console);
