@@ -25,10 +25,6 @@ struct PreparedGrid {
 };
 PreparedGrid prepare_grid(const Grid& grid);
 
-// Statistic `s` at averaging factor m >= 1. Terms that need a missing sample
-// are left out and not counted in n.
-Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m);
-
 // One row of a statistic: averaging factor m, tau = m * tau0, the deviation
 // (NaN when no term could be formed) and the number of terms used.
 struct Deviation {
@@ -37,6 +33,10 @@ struct Deviation {
   double dev = 0;
   int64_t n = 0;
 };
+
+// Statistic `s` at averaging factor m >= 1. Terms that need a missing sample
+// are left out and not counted in n.
+Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m);
 
 // Frequency samples of a grid: its slots for frequency data, one fewer for
 // phase data.

@@ -114,7 +114,8 @@ StatsRow stats_row(const PreparedGrid& prepared, Statistic s, int64_t m, double 
   if (d.n == 0) return row;
   row.alpha = noise_alpha(grid, s, m);
   if (row.alpha == kNoAlpha) return row;
-  const double edf = equivalent_dof(s, row.alpha, m, frequency_count(grid) + 1);
+  // A record with gaps has the edf of a shorter one with as many terms.
+  const double edf = equivalent_dof(s, row.alpha, m, edf_phase_points(s, m, d.n));
   const Interval interval = confidence_interval(d.dev, edf, p);
   row.min_dev = interval.min_dev;
   row.max_dev = interval.max_dev;
