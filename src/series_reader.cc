@@ -1,4 +1,5 @@
-// The data file reader: large reads, lines and fields found with memchr.
+// The data file reader: large reads, lines and fields found with memchr, and
+// lines too long for the buffer taken in pieces.
 #include "series_reader.h"
 
 #include <fcntl.h>
@@ -11,12 +12,14 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <system_error>
+
+#include "long_line.h"
 
 namespace tauspan {
 namespace {
-
-constexpr size_t kReadSize = size_t{1} << 20;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -125,51 +128,17 @@ int64_t last_needed_field(const RunSettings& s) {
              : std::max<int64_t>(s.time_column, s.data_column);
 }
 
-// For a line that does not fit the buffer: where its needed fields end, if
-// they end within [b, e). Past that point the line can only be skipped.
-const char* needed_prefix_end(const char* b, const char* e, int64_t last_field) {
-  const char* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
-  if (nul) return nul;
-  if (last_field < 0) return b + 1;  // the first byte decides a comment
-  int64_t index = 0;
-  const char* p = b;
-  for (;;) {
-    while (p < e && *p == '\t') ++p;
-    if (p == e) return nullptr;
-    const char* tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<size_t>(e - p)));
-    if (!tab) return nullptr;
-    if (index++ == last_field) return tab;
-    p = tab;
+// Fills in the row-number columns and decides.
+[[gnu::always_inline]] inline LineResult complete_line(const Sample& fields, uint64_t row_index,
+                                                       const RunSettings& settings) {
+  LineResult r;
+  r.sample = fields;
+  if (settings.time_column < 0) {
+    r.sample.time = static_cast<double>(row_index) * settings.time_multiplier;
   }
-}
-
-// Grows by half rather than doubling: the peak while copying is then 2.5
-// times the series instead of 3.
-[[gnu::always_inline]] inline void append(SampleSeries& samples, const Sample& s) {
-  if (samples.size() == samples.capacity()) {
-    samples.reserve(std::max<size_t>(4096, samples.capacity() + samples.capacity() / 2));
-  }
-  samples.push_back(s);
-}
-
-// Reserves room for the samples a file of `file_size` bytes will give, going
-// by the line length of its first chunk. Reserved pages cost no memory until
-// written, so a guess on the high side is cheap; it saves the copies of
-// growing, and asks for huge pages so that filling them takes fewer faults.
-void reserve_for(SampleSeries& samples, const char* chunk, size_t chunk_size, off_t file_size) {
-  if (file_size <= 0 || static_cast<size_t>(file_size) <= chunk_size) return;
-  const auto lines = static_cast<size_t>(std::count(chunk, chunk + chunk_size, '\n'));
-  if (lines == 0) return;
-  const double per_line = static_cast<double>(chunk_size) / static_cast<double>(lines);
-  const auto estimate = static_cast<size_t>(static_cast<double>(file_size) / per_line * 1.05) + 1024;
-  samples.reserve(estimate);
-  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-  const auto begin = reinterpret_cast<uintptr_t>(samples.data());
-  const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
-  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  if (end > first + kHuge) {
-    ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
-  }
+  if (settings.data_column < 0) r.sample.value = static_cast<double>(row_index);
+  r.accepted = r.sample.value > kMissing && r.sample.time > kMissing;
+  return r;
 }
 
 }  // namespace
@@ -193,7 +162,7 @@ namespace {
                                                           uint64_t row_index,
                                                           const RunSettings& settings) {
   const int64_t last_field = last_needed_field(settings);
-  LineResult r;
+  Sample fields;
   const char* p = line.data();
   const char* const e = p + line.size();
   for (int64_t index = 0; index <= last_field; ++index) {
@@ -205,17 +174,12 @@ namespace {
     if (is_numeric_field(field) &&
         (index == settings.time_column || index == settings.data_column)) {
       const double x = field_number(field);
-      if (index == settings.time_column) r.sample.time = settings.time_multiplier * x;
-      if (index == settings.data_column) r.sample.value = x;
+      if (index == settings.time_column) fields.time = settings.time_multiplier * x;
+      if (index == settings.data_column) fields.value = x;
     }
     p = end;
   }
-  if (settings.time_column < 0) {
-    r.sample.time = static_cast<double>(row_index) * settings.time_multiplier;
-  }
-  if (settings.data_column < 0) r.sample.value = static_cast<double>(row_index);
-  r.accepted = r.sample.value > kMissing && r.sample.time > kMissing;
-  return r;
+  return complete_line(fields, row_index, settings);
 }
 
 }  // namespace
@@ -227,84 +191,219 @@ LineResult parse_line(std::string_view line, uint64_t row_index, const RunSettin
   return parse_clean_line(line, row_index, settings);
 }
 
-SeriesRead read_series(const std::string& path, const RunSettings& settings,
-                       ReadProgress progress, void* context) {
-  SeriesRead result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    result.error = describe("open", path, errno);
-    return result;
-  }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const int64_t last_field = last_needed_field(settings);
-  std::vector<char> buf(kReadSize);
-  size_t have = 0;         // bytes of an unfinished line at the front of buf
-  bool skipping = false;   // in the rest of a line already handled
+namespace {
+
+// Where the reading stands.
+struct Reader {
+  const RunSettings& settings;
+  int64_t last_field = -1;
+  uint64_t shortest_line = 1;  // bytes of the shortest line that gives a sample
+  uint64_t file_size = 0;      // 0 when unknown
+  uint64_t buffer_offset = 0;  // where in the data the buffer's first byte lies
   uint64_t row_index = 0;
+  SampleSeries samples;
+};
+
+// A size is only a claim until it has been read (a sparse file can claim
+// exabytes), so a guess never asks for more than this many times the
+// samples read.
+constexpr double kMostGrowth = 16;
+
+// Room for more samples, once `consumed` bytes of the data are behind: never
+// more than the rest of the data can hold at the shortest line. Reserved
+// pages cost no memory until written, so room is first asked for the count
+// that the density read so far gives for the whole file: that saves the
+// copies of growing, and huge pages make filling it take fewer faults. Where
+// memory refuses the guess, the series grows by half as a vector does.
+[[gnu::noinline]] void reserve_more(Reader& r, uint64_t consumed) {
+  SampleSeries& samples = r.samples;
+  const auto size = static_cast<double>(samples.size());
+  double fits = static_cast<double>(samples.max_size());
+  double guess = 0;
+  if (r.file_size > 0 && consumed > 0 && consumed <= r.file_size) {
+    const uint64_t rest = (r.file_size - consumed + 1) / r.shortest_line;
+    fits = std::min(fits, size + 1 + static_cast<double>(rest));
+    const double density = size / static_cast<double>(consumed);
+    guess = std::min(density * static_cast<double>(r.file_size) * 1.05 + 1024,
+                     kMostGrowth * (size + 1));
+  }
+  const double grown = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);
+  const auto count = [&](double room) {
+    return std::max(samples.size() + 1, static_cast<size_t>(std::min(room, fits)));
+  };
+  if (guess > grown) {
+    try {
+      samples.reserve(count(guess));
+    } catch (const std::bad_alloc&) {
+      // Only a saving was lost.
+    }
+  }
+  if (samples.size() == samples.capacity()) samples.reserve(count(grown));
+  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
+  const auto begin = reinterpret_cast<uintptr_t>(samples.data());
+  const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
+  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  if (end > first + kHuge) {
+    ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
+  }
+}
+
+// Keeps a line's result; `line_end` (in `buffer`) is where its content ends.
+[[gnu::always_inline]] inline void keep(Reader& r, const LineResult& line, const char* buffer,
+                                        const char* line_end) {
+  if (line.accepted) {
+    if (r.samples.size() == r.samples.capacity()) {
+      reserve_more(r, r.buffer_offset + static_cast<uint64_t>(line_end - buffer));
+    }
+    r.samples.push_back(line.sample);
+  }
+  ++r.row_index;
+}
+
+void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
+  if (!line.comment) {
+    keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings), buffer,
+         line_end);
+  }
+  line.active = false;
+}
+
+// Where the bytes come from: the descriptor, or `text` when it is negative.
+struct Input {
+  int fd = -1;
+  std::string_view text;
+  size_t position = 0;
+};
+
+ssize_t read_some(Input& in, char* to, size_t size) {
+  if (in.fd >= 0) return ::read(in.fd, to, size);
+  size = std::min(size, in.text.size() - in.position);
+  if (size > 0) std::memcpy(to, in.text.data() + in.position, size);
+  in.position += size;
+  return static_cast<ssize_t>(size);
+}
+
+SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
+                      const RunSettings& settings, const ReadOptions& options) {
+  const int64_t last_field = last_needed_field(settings);
+  // A sample needs its fields up to the last needed one, each a byte and a
+  // tab, the last a byte and the newline; with none needed, the newline.
+  const uint64_t shortest = last_field < 0 ? 1 : 2 * static_cast<uint64_t>(last_field + 1);
+  Reader r{settings, last_field, shortest, file_size, 0, 0, SampleSeries()};
+  const size_t buffer_size = std::max<size_t>(options.buffer_size, 2);
+  const auto buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
+  char* const buf = buffer.get();
+  size_t have = 0;            // bytes of an unfinished line at the front of buf
+  LongLine long_line;
   bool chunk_has_nul = true;  // most files have none: then no line needs a search
-  off_t file_size = -1;       // not known yet
   uint64_t bytes_read = 0;
 
   auto handle = [&](const char* b, const char* e) {
     if (b < e && *b == '#') return;
     const std::string_view line(b, static_cast<size_t>(e - b));
-    const LineResult r = chunk_has_nul ? parse_line(line, row_index, settings)
-                                       : parse_clean_line(line, row_index, settings);
-    if (r.accepted) append(result.samples, r.sample);
-    ++row_index;
+    keep(r, chunk_has_nul ? parse_line(line, r.row_index, settings)
+                          : parse_clean_line(line, r.row_index, settings),
+         buf, e);
+  };
+  // Feeds [b, e) of a long line, except a carriage return at its end, which
+  // waits at the front of buf until the next read shows whether a newline
+  // follows it.
+  auto feed_holding_return = [&](const char* b, const char* e) {
+    const size_t held = e[-1] == '\r' ? 1 : 0;
+    feed_long_line(long_line, b, e - held, settings);
+    r.buffer_offset += static_cast<uint64_t>(e - held - buf);
+    if (held) buf[0] = '\r';
+    have = held;
   };
 
   for (;;) {
-    if (have == buf.size()) {
-      // A line fills the whole buffer: handle it now if its needed fields are
-      // all there, else make room for more of it.
-      if (const char* end = needed_prefix_end(buf.data(), buf.data() + have, last_field)) {
-        handle(buf.data(), end);
-        skipping = true;
-        have = 0;
-      } else {
-        buf.resize(buf.size() * 2);
-      }
+    if (have == buffer_size) {
+      // The line fills the buffer: from here on it is taken in pieces.
+      long_line = begin_long_line(buf[0], r.last_field);
+      feed_holding_return(buf, buf + have);
     }
-    const ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
+    const ssize_t n = read_some(in, buf + have, buffer_size - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      result.error = describe("read", path, errno);
-      result.samples = SampleSeries();
-      ::close(fd);
-      return result;
+      SeriesRead failed;
+      failed.error = describe("read", name, errno);
+      return failed;
     }
     if (n == 0) {
       // A last line without a newline still counts; the empty read after a
       // final newline is no line.
-      if (have > 0 && !skipping) handle(buf.data(), buf.data() + have);
+      if (long_line.active) {
+        feed_long_line(long_line, buf, buf + have, settings);
+        finish_long_line(r, long_line, buf, buf + have);
+      } else if (have > 0) {
+        handle(buf, buf + have);
+      }
       break;
     }
-    if (file_size < 0) {
-      struct stat st;
-      file_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-      reserve_for(result.samples, buf.data(), have + static_cast<size_t>(n), file_size);
-    }
     bytes_read += static_cast<uint64_t>(n);
-    if (progress) progress(context, bytes_read, static_cast<uint64_t>(file_size));
-    const char* p = buf.data();
+    if (options.progress) options.progress(options.context, bytes_read, file_size);
+    const char* p = buf;
     const char* const e = p + have + static_cast<size_t>(n);
     chunk_has_nul = std::memchr(p, '\0', static_cast<size_t>(e - p)) != nullptr;
-    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-      if (skipping) {
-        skipping = false;
-      } else {
-        handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
+    if (long_line.active) {
+      const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+      if (!nl) {
+        feed_holding_return(p, e);
+        continue;
       }
+      const char* const end = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+      feed_long_line(long_line, p, end, settings);
+      finish_long_line(r, long_line, buf, end);
       p = nl + 1;
     }
-    have = skipping ? 0 : static_cast<size_t>(e - p);
-    std::memmove(buf.data(), p, have);
+    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
+      handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
+      p = nl + 1;
+    }
+    have = static_cast<size_t>(e - p);
+    r.buffer_offset += static_cast<uint64_t>(p - buf);
+    std::memmove(buf, p, have);
   }
-  ::close(fd);
   // Growth by half can leave a third of the storage unused for the whole run.
+  SeriesRead result;
+  result.samples = std::move(r.samples);
   SampleSeries& samples = result.samples;
   if (samples.capacity() - samples.size() > samples.size() / 8) samples.shrink_to_fit();
+  return result;
+}
+
+}  // namespace
+
+SeriesRead read_series_fd(int fd, const std::string& name, const RunSettings& settings,
+                          const ReadOptions& options) {
+  struct stat st;
+  const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  Input in;
+  in.fd = fd;
+  return read_input(in, sized ? static_cast<uint64_t>(st.st_size) : 0, name, settings, options);
+}
+
+SeriesRead read_series_text(std::string_view text, const RunSettings& settings,
+                            const ReadOptions& options) {
+  Input in;
+  in.text = text;
+  return read_input(in, text.size(), "", settings, options);
+}
+
+SeriesRead read_series(const std::string& path, const RunSettings& settings,
+                       ReadProgress progress, void* context) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SeriesRead result;
+    result.error = describe("open", path, errno);
+    return result;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ReadOptions options;
+  options.progress = progress;
+  options.context = context;
+  SeriesRead result = read_series_fd(fd, path, settings, options);
+  ::close(fd);
   return result;
 }
 

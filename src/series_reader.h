@@ -2,6 +2,7 @@
 #ifndef TAUSPAN_SERIES_READER_H_
 #define TAUSPAN_SERIES_READER_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,13 +20,33 @@ struct SeriesRead {
 // Lines whose first byte is '#' are skipped and not counted as rows; every
 // other line, blank or rejected, counts. A NUL byte ends a line's content; a
 // carriage return just before a newline belongs to the line end. Lines may be
-// of any length. A file that cannot be opened or read gives no samples and
-// the cause in `error`.
+// of any length: one that does not fit the read buffer is taken in pieces,
+// keeping only what its needed fields still need. A file that cannot be
+// opened or read gives no samples and the cause in `error`.
 // `progress`, if given, is called after each chunk with the bytes read so
 // far and the file's size (0 when it has none, as a pipe).
 using ReadProgress = void (*)(void* context, uint64_t bytes_read, uint64_t file_size);
 SeriesRead read_series(const std::string& path, const RunSettings& settings,
                        ReadProgress progress = nullptr, void* context = nullptr);
+
+// How read_series_fd and read_series_text take their bytes.
+struct ReadOptions {
+  // Bytes asked for by each read, and all that is held of the data at once
+  // besides the samples. At least 2; smaller sizes count as 2.
+  size_t buffer_size = size_t{1} << 20;
+  ReadProgress progress = nullptr;
+  void* context = nullptr;
+};
+
+// read_series on a descriptor open for reading, from where it stands to its
+// end; errors name it `name`. The descriptor is left open.
+SeriesRead read_series_fd(int fd, const std::string& name, const RunSettings& settings,
+                          const ReadOptions& options = {});
+
+// read_series on bytes in memory, taken in the same reads as a file of that
+// size, with the same samples.
+SeriesRead read_series_text(std::string_view text, const RunSettings& settings,
+                            const ReadOptions& options = {});
 
 // The sample of one line (without its line end), or none: time and value are
 // left at kMissing when not found, and the line counts as accepted only when

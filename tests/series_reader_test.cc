@@ -1,12 +1,18 @@
 #include "series_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <string_view>
 
 #include "reference.h"
 #include "test_util.h"
@@ -167,11 +173,16 @@ TEST(FieldNumberTest, AgreesWithAtofOnGeneratedFields) {
   }
 }
 
-// The fast reader against getline + strtok + atof on random texts.
+// The fast reader against getline + strtok + atof on random texts, from a
+// file and from memory, with buffers so small that most lines are long.
 TEST(SeriesReaderTest, AgreesWithTheLiteralReader) {
   std::mt19937_64 rng(11);
-  const char* pieces[] = {"1", "2.5", "-3", "1e3", "#", "\t", "\t", "\t", "\n", "\n", "\r\n",
-                          "\r", "x", " ", "-", "inf", "0x1f", ".", "7", "12345.678"};
+  using namespace std::string_view_literals;
+  const std::string_view pieces[] = {
+      "1", "2.5", "-3", "1e3", "#", "\t", "\t", "\t", "\n", "\n", "\r\n", "\r", "x", " ", "-",
+      "inf", "0x1f", ".", "7", "12345.678", "0", "00", "0x", "0x.", "p", "P-", "e", "E+", "+",
+      "nan(", ")", "INFINITY", "\v", "\0"sv, "9007199254740993", "0000000000000000000"};
+  const size_t kBuffers[] = {2, 3, 5, 16, 64};
   ScratchDir dir;
   for (int round = 0; round < 300; ++round) {
     std::string text;
@@ -179,10 +190,225 @@ TEST(SeriesReaderTest, AgreesWithTheLiteralReader) {
     for (size_t k = 0; k < n; ++k) text += pieces[rng() % std::size(pieces)];
     const RunSettings s = columns(static_cast<int32_t>(rng() % 4) - 1,
                                   static_cast<int32_t>(rng() % 4) - 1, round % 3 ? 1.0 : 0.25);
+    const SampleSeries want = reference::read_series_text(text, s);
     dir.write("r.dat", text);
-    const SeriesRead got = read_series(dir.path("r.dat"), s);
-    expect_samples(got.samples, reference::read_series_text(text, s));
+    expect_samples(read_series(dir.path("r.dat"), s).samples, want);
+    for (const size_t buffer : kBuffers) {
+      SCOPED_TRACE(buffer);
+      ReadOptions o;
+      o.buffer_size = buffer;
+      expect_samples(read_series_text(text, s, o).samples, want);
+    }
   }
+}
+
+// The decimal digits of 2^-1075, half the smallest double: 0 and the
+// smallest subnormal are equally near, so the tie goes to 0, and any nonzero
+// digit after its 752 significant ones tips it up.
+std::string half_smallest_subnormal() {
+  std::string digits = "1";  // of 5^k, least significant first
+  for (int k = 0; k < 1075; ++k) {
+    int carry = 0;
+    for (char& d : digits) {
+      const int v = (d - '0') * 5 + carry;
+      d = static_cast<char>('0' + v % 10);
+      carry = v / 10;
+    }
+    for (; carry > 0; carry /= 10) digits += static_cast<char>('0' + carry % 10);
+  }
+  std::reverse(digits.begin(), digits.end());
+  return "0." + std::string(1075 - digits.size(), '0') + digits;
+}
+
+// Fields longer than the buffer are read in pieces and must give what atof
+// gives of the whole field.
+TEST(SeriesReaderTest, NumbersLongerThanTheBufferReadAsAtofReadsThem) {
+  const std::string z(3000, '0');
+  const std::string half = half_smallest_subnormal();
+  const std::string fields[] = {
+      std::string(3000, '1'), "0." + z + "123e3003", "1" + z + "e-3000", "-" + z,
+      std::string(3000, ' ') + "-7.5", "1e" + z + "5", "1e-" + z, "." + z + "1e3001",
+      "9007199254740993." + z, "9007199254740993." + z + "1", "-9007199254740995" + z + "e-3000",
+      "0x1.00000000000008" + z + "p0", "0x1.00000000000008" + z + "1p0", "0x" + z + "1p-1074",
+      "0x." + z + "8p12001", z + "x1", "0x" + z, "-0x.p1" + z, "0x1p" + z, "1.5" + z + "e",
+      half, half + "1", half + z + "1", "-" + half.substr(0, 700), "1" + z + z + z,
+      "1e" + std::string(30, '9'), "-1e-" + std::string(30, '9'), "." + z, "+infinity" + z,
+      " INF" + z, "+" + z + "7", "\v\f\r" + z};
+  ASSERT_EQ(std::atof(half.c_str()), 0.0);
+  ASSERT_EQ(std::atof((half + "1").c_str()), std::numeric_limits<double>::denorm_min());
+  ReadOptions small;
+  small.buffer_size = 64;
+  for (const std::string& field : fields) {
+    SCOPED_TRACE(field.substr(0, 40));
+    const SampleSeries got = read_series_text(field + "\t1\n", columns(0, 1), small).samples;
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(std::bit_cast<uint64_t>(got[0].time),
+              std::bit_cast<uint64_t>(std::atof(field.c_str())));
+  }
+  // A NaN is rejected however long its text, as is a time of -inf.
+  EXPECT_TRUE(read_series_text("+nan(" + z + ")\t1\n", {}, small).samples.empty());
+  EXPECT_TRUE(read_series_text("1\t-NaN" + z + "\n", {}, small).samples.empty());
+  EXPECT_TRUE(read_series_text("-infinity" + z + "\t1\n", {}, small).samples.empty());
+}
+
+TEST(SeriesReaderTest, ReadsAlikeFromAPathADescriptorAndMemory) {
+  std::ifstream in(test::example_path("oscillator.dat"), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const RunSettings s;
+  const SampleSeries want = read_series(test::example_path("oscillator.dat"), s).samples;
+  ASSERT_GT(want.size(), 1000u);
+  expect_samples(read_series_text(text, s).samples, want);
+  // A pipe has no size, so the series grows without an estimate.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string tail = text.substr(text.size() - 30000);
+  tail = tail.substr(tail.find('\n') + 1);
+  ASSERT_EQ(::write(fds[1], tail.data(), tail.size()), static_cast<ssize_t>(tail.size()));
+  ::close(fds[1]);
+  const SeriesRead piped = read_series_fd(fds[0], "pipe", s);
+  ::close(fds[0]);
+  EXPECT_EQ(piped.error, "");
+  expect_samples(piped.samples, read_series_text(tail, s).samples);
+  const SeriesRead closed = read_series_fd(fds[0], "closed", s);
+  EXPECT_EQ(closed.error, "cannot read 'closed': Bad file descriptor");
+}
+
+// Whole runs under a limit on the address space, which counts reserved
+// memory whether or not it is ever written. The sanitizers need more address
+// space than the limits leave.
+#ifdef TAUSPAN_SANITIZE
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+test::RunResult run_limited(const ScratchDir& dir, const std::vector<std::string>& args,
+                            long long memory_limit) {
+  test::RunOptions o;
+  o.cwd = dir.dir;
+  o.memory_limit = memory_limit;
+  return test::run_tool(args, o);
+}
+
+std::string samples_text(int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += std::to_string(i) + "\t" + std::to_string(i * 37 % 11) + "\n";
+  return text;
+}
+
+TEST(ReaderMemory, LeadingBlankLinesReserveNothing) {
+  if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
+  // 16 MB of samples after a MiB of blank lines. Room for samples once came
+  // from the density of the first MiB: 17 bytes for every byte of the file.
+  ScratchDir dir;
+  dir.write("d.dat", std::string(1 << 20, '\n') + samples_text(1'000'000));
+  const auto r = run_limited(dir, {"-nooverlap", "-n", "1", "d.dat"}, 64ll << 20);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("found 1000000 datapoints\n"), std::string::npos) << r.out;
+}
+
+TEST(ReaderMemory, RoomIsGuessedOnlyWhereMemoryAllows) {
+  // 19 MB of samples, then a hole of 256 MB: the density read so far makes
+  // the guess for the whole file 16 times the samples, more than the limit
+  // allows, so the series grows by half instead.
+  if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
+  ScratchDir dir;
+  const std::string text = samples_text(1'200'000);
+  dir.write("d.dat", text);
+  const auto size = static_cast<off_t>(text.size() + (256 << 20));
+  ASSERT_EQ(::truncate(dir.path("d.dat").c_str(), size), 0);
+  const auto r = run_limited(dir, {"-nooverlap", "-n", "1", "d.dat"}, 64ll << 20);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("found 1200000 datapoints\n"), std::string::npos) << r.out;
+}
+
+TEST(ReaderMemory, LongLinesCostOnlyTheBuffer) {
+  if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
+  // Each long line once took a buffer of its length and more.
+  const size_t n = 16 << 20;
+  const std::string ordinary = samples_text(20);
+  const std::string lines[] = {
+      "#" + std::string(n, 'c') + "\n",            // a comment
+      std::string(n, 'x') + "\t5\t6\n",          // text, no tab, in the time's place
+      "20\t1." + std::string(n, '0') + "\n",      // a needed number longer than the buffer
+      "21\t2\t" + std::string(n, 'y') + "\n",    // what follows the needed fields
+      "22\t" + std::string(n, 'z') + "\t3\n"};   // text in the value's place
+  std::string text = ordinary;
+  for (const std::string& line : lines) text += line;
+  ScratchDir dir;
+  dir.write("d.dat", text);
+  const auto r = run_limited(dir, {"-n", "3", "d.dat"}, 24ll << 20);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  // The same run on the samples alone.
+  ScratchDir plain;
+  plain.write("d.dat", ordinary + "20\t1\n21\t2\n");
+  EXPECT_EQ(r.out, run_limited(plain, {"-n", "3", "d.dat"}, -1).out);
+  EXPECT_EQ(dir.read("d_avar.dat"), plain.read("d_avar.dat"));
+}
+
+// A directory for a file of exabytes: the test directory's file system, or
+// else tmpfs. Empty where neither takes such a size.
+struct SparseDir {
+  SparseDir() {
+    for (const std::string& base : {std::filesystem::temp_directory_path().string(),
+                                    std::string("/dev/shm")}) {
+      std::string tmpl = base + "/tauspan-sparse-XXXXXX";
+      if (!::mkdtemp(tmpl.data())) continue;
+      const std::string probe = tmpl + "/probe";
+      const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT, 0666);
+      const bool fits = fd >= 0 && ::ftruncate(fd, kSize) == 0;
+      if (fd >= 0) ::close(fd);
+      ::unlink(probe.c_str());
+      if (fits) {
+        dir = tmpl;
+        return;
+      }
+      ::rmdir(tmpl.c_str());
+    }
+  }
+  ~SparseDir() {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+  static constexpr off_t kSize = off_t{1} << 62;  // 4 EiB
+  std::string dir;
+};
+
+// How many bytes a process has read, from /proc.
+uint64_t bytes_read_by(pid_t pid) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+TEST(ReaderMemory, AFileOfExabytesIsReadWithoutReservingForIt) {
+  // Dense lines, then a hole to 4 EiB. Room for samples was once estimated
+  // from the size, beyond what a vector can hold: std::length_error, abort.
+  SparseDir sparse;
+  if (sparse.dir.empty()) GTEST_SKIP() << "no file system here takes a file of 4 EiB";
+  const std::string path = sparse.dir + "/huge.dat";
+  std::ofstream(path, std::ios::binary) << samples_text(200'000);
+  ASSERT_EQ(::truncate(path.c_str(), SparseDir::kSize), 0);
+  test::RunOptions o;
+  o.cwd = sparse.dir;
+  if (!kSanitized) o.memory_limit = 64ll << 20;
+  // Reading the hole would take years: stop once well past the dense part.
+  o.watch = [](pid_t pid, const test::RunResult&) {
+    if (bytes_read_by(pid) < (uint64_t{256} << 20)) return false;
+    ::kill(pid, SIGTERM);
+    return true;
+  };
+  const auto r = test::run_tool({"huge.dat"}, o);
+  EXPECT_EQ(r.out, "Input: huge.dat\nReading data...");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.signal_number, SIGTERM);
 }
 
 }  // namespace
