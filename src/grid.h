@@ -16,7 +16,7 @@ enum class DataKind { kFrequency, kPhase };
 // How samples become a grid.
 struct GridSettings {
   DataKind kind = DataKind::kFrequency;
-  double tau0 = 0;     // the slot width; 0 takes the median step between sample times
+  double tau0 = 0;     // the slot width; 0 takes it from the times (see make_grid)
   double nominal = 0;  // f0 of -nominal, 0 when not given (frequency data only)
 };
 
@@ -40,9 +40,22 @@ struct GridBuild {
   std::string error;  // two samples in one slot, a sample before the first, ...; else empty
 };
 
-// Places each sample in slot round((t - t_first) / tau0). Two samples in one
-// slot, or a sample before the first one's time, give an error naming the
-// times.
+// A grid holds at most kMaxSlotsPerSample slots per sample plus
+// kSlotAllowance: beyond that it would be mostly gaps, and the cause is
+// nearly always a stray time or a wrong tau0, which should not cost memory.
+inline constexpr double kMaxSlotsPerSample = 8;
+inline constexpr double kSlotAllowance = 0x1p22;
+
+// Places each sample in slot round((t - t_first) / tau0), t_first the first
+// sample's time in file order. Without a tau0 in the settings it is the
+// median step between consecutive times, refined over the record so that
+// jittered timestamps keep their slots (exactly periodic times keep their
+// period). Two samples in one slot, a sample before the first one's time, a
+// time too far for the slot limit above, a value that is not finite (an
+// infinity read from "1e999") or not finite once f0 is taken off, no
+// samples, and no tau0 (one sample, or a median step that is not positive)
+// give an error naming the times or values, and an empty grid. The nominal
+// is ignored for phase data.
 GridBuild make_grid(const SampleSeries& series, const GridSettings& settings);
 
 }  // namespace tauspan

@@ -1,0 +1,212 @@
+// The standard statistics as sums of squared differences of the phase:
+// second differences for the Allan family, third for Hadamard, and third
+// differences of the phase's running sum for the modified Allan family.
+//
+// Frequency data become phase in units of tau0 (x_k / tau0, the running sum
+// of y) and phase data are used as they are, so both kinds go through the
+// same differences. Running sums are carried in double-double less a level
+// (frequency data: the mean frequency; phase: a straight line through the
+// first and last samples). A difference of order d cancels a polynomial of
+// degree below d exactly, so the level never reaches a term; it only keeps
+// the sums small, and with them the 2^-104-relative errors of their
+// additions.
+#include "deviations.h"
+
+#include <cmath>
+#include <limits>
+
+#include "difference_sums.h"
+#include "double_double.h"
+
+namespace tauspan {
+namespace {
+
+constexpr std::string_view kNames[] = {"adev", "oadev", "mdev", "tdev", "hdev", "ohdev"};
+
+// Mean of the present values, to take off frequency data.
+double mean_value(const Grid& g) {
+  double sum = 0;
+  for (size_t k = 0; k < g.values.size(); ++k) {
+    if (g.present[k]) sum += g.values[k];
+  }
+  return g.samples > 0 ? sum / static_cast<double>(g.samples) : 0;
+}
+
+void prepare_frequency(const Grid& g, PreparedGrid& p) {
+  const size_t slots = g.values.size();
+  const double level = mean_value(g);
+  p.phase_hi.resize(slots + 1);
+  p.phase_lo.resize(slots + 1);
+  p.sum_hi.resize(slots + 2);
+  p.sum_lo.resize(slots + 2);
+  RunningSum x;
+  RunningSum sum;
+  for (size_t k = 0; k <= slots; ++k) {
+    p.phase_hi[k] = x.sum.hi;
+    p.phase_lo[k] = x.sum.lo;
+    p.sum_hi[k] = sum.sum.hi;
+    p.sum_lo[k] = sum.sum.lo;
+    sum.add(x.sum);
+    if (k < slots && g.present[k]) x.add(two_sum(g.values[k], -level));
+  }
+  p.sum_hi[slots + 1] = sum.sum.hi;
+  p.sum_lo[slots + 1] = sum.sum.lo;
+}
+
+void prepare_phase(const Grid& g, PreparedGrid& p) {
+  const size_t slots = g.values.size();
+  size_t first = 0;
+  while (first < slots && !g.present[first]) ++first;
+  size_t last = slots;
+  while (last > first && !g.present[last - 1]) --last;
+  const double start = first < slots ? g.values[first] : 0;
+  const double slope =
+      last > first + 1 ? (g.values[last - 1] - start) / static_cast<double>(last - 1 - first) : 0;
+  p.sum_hi.resize(slots + 1);
+  p.sum_lo.resize(slots + 1);
+  RunningSum sum;
+  for (size_t k = 0; k <= slots; ++k) {
+    p.sum_hi[k] = sum.sum.hi;
+    p.sum_lo[k] = sum.sum.lo;
+    if (k == slots || !g.present[k]) continue;
+    // x - start - slope * (k - first), in double-double.
+    const HiLo<double> d = two_sum(g.values[k], -start);
+    const HiLo<double> line = two_product(slope, static_cast<double>(k - first));
+    const HiLo<double> r = two_sum(d.hi, -line.hi);
+    sum.add({r.hi, (d.lo + r.lo) - line.lo});
+  }
+}
+
+}  // namespace
+
+std::string_view statistic_name(Statistic s) { return kNames[static_cast<int>(s)]; }
+
+bool parse_statistic(std::string_view name, Statistic& s) {
+  for (size_t i = 0; i < std::size(kNames); ++i) {
+    if (name == kNames[i]) {
+      s = static_cast<Statistic>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+PreparedGrid prepare_grid(const Grid& grid) {
+  PreparedGrid p;
+  p.grid = &grid;
+  if (grid.kind == DataKind::kFrequency) {
+    prepare_frequency(grid, p);
+  } else {
+    prepare_phase(grid, p);
+  }
+  if (grid.gaps > 0) {
+    p.gap_prefix.resize(grid.values.size() + 1);
+    int64_t missing = 0;
+    for (size_t k = 0; k < grid.values.size(); ++k) {
+      p.gap_prefix[k] = missing;
+      missing += grid.present[k] ? 0 : 1;
+    }
+    p.gap_prefix.back() = missing;
+  }
+  return p;
+}
+
+Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
+  const Grid& g = *prepared.grid;
+  Deviation row{m, static_cast<double>(m) * g.tau0, std::numeric_limits<double>::quiet_NaN(), 0};
+  if (m < 1 || m > max_factor(s, g)) return row;
+  const bool frequency = g.kind == DataKind::kFrequency;
+  const int64_t n_freq = frequency_count(g);
+  const int64_t n_phase = n_freq + 1;
+
+  DifferenceSums d;
+  d.lag = m;
+  if (frequency) {
+    d.hi = prepared.phase_hi.data();
+    d.lo = prepared.phase_lo.data();
+  } else {
+    d.hi = g.values.data();
+  }
+  // A frequency term needs every y that its phase points span; a phase term
+  // needs the points themselves.
+  double divisor = 2;  // of the Allan variances; 6 for Hadamard
+  double m_power = static_cast<double>(m) * static_cast<double>(m);
+  switch (s) {
+    case Statistic::kAdev:
+      d.count = n_freq / m - 1;
+      d.stride = m;
+      d.span = 2 * m;
+      break;
+    case Statistic::kOadev:
+      d.count = n_phase - 2 * m;
+      d.span = 2 * m;
+      break;
+    case Statistic::kHdev:
+      d.order = 3;
+      d.count = n_freq / m - 2;
+      d.stride = m;
+      d.span = 3 * m;
+      divisor = 6;
+      break;
+    case Statistic::kOhdev:
+      d.order = 3;
+      d.count = n_phase - 3 * m;
+      d.span = 3 * m;
+      divisor = 6;
+      break;
+    case Statistic::kMdev:
+    case Statistic::kTdev:
+      // Third differences of the phase's running sum: each is a sum of m
+      // second differences of the phase. Every point of the span is used.
+      d.order = 3;
+      d.hi = prepared.sum_hi.data();
+      d.lo = prepared.sum_lo.data();
+      d.count = n_phase - 3 * m + 1;
+      d.span = frequency ? 3 * m - 1 : 3 * m;
+      m_power *= m_power;
+      break;
+  }
+  if (g.gaps > 0) {
+    d.gap_prefix = prepared.gap_prefix.data();
+    const bool all_points = s == Statistic::kMdev || s == Statistic::kTdev;
+    d.test = frequency || all_points ? GapTest::kSpan : GapTest::kPoints;
+  }
+  const SquareSum sq = difference_squares(d);
+  row.n = sq.n;
+  if (sq.n == 0) return row;
+  double dev = std::sqrt(sq.sum / (divisor * m_power * static_cast<double>(sq.n)));
+  if (!frequency) dev /= g.tau0;
+  if (g.nominal != 0) dev /= g.nominal;
+  if (s == Statistic::kTdev) dev *= row.tau / std::sqrt(3.0);
+  row.dev = dev;
+  return row;
+}
+
+int64_t frequency_count(const Grid& grid) {
+  const auto slots = static_cast<int64_t>(grid.values.size());
+  if (grid.kind == DataKind::kFrequency) return slots;
+  return slots > 0 ? slots - 1 : 0;
+}
+
+int64_t default_max_factor(Statistic s, const Grid& grid) {
+  const int64_t n = frequency_count(grid);
+  return s == Statistic::kAdev || s == Statistic::kHdev ? n / 5 : n / 4;
+}
+
+int64_t max_factor(Statistic s, const Grid& grid) {
+  const int64_t n = frequency_count(grid);
+  switch (s) {
+    case Statistic::kAdev:
+    case Statistic::kOadev:
+      return n / 2;
+    case Statistic::kHdev:
+    case Statistic::kOhdev:
+      return n / 3;
+    case Statistic::kMdev:
+    case Statistic::kTdev:
+      return (n + 1) / 3;
+  }
+  return 0;
+}
+
+}  // namespace tauspan
