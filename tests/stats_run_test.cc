@@ -364,8 +364,9 @@ TEST(NistSp1065Test, ThousandPointSetFromFrequencyAndPhase) {
                     {"oadev", "2.922319e-01 9.159953e-02 3.241343e-02"},
                     {"mdev", "2.922319e-01 6.172376e-02 2.170921e-02"},
                     {"tdev", "1.687202e-01 3.563623e-01 1.253382e+00"},
-                    // SP 1065 prints 3.910860e-02 at AF 100; the formula
-                    // evaluated exactly gives 3.91086056e-02.
+                    // SP 1065 prints 3.910860e-02 at AF 100, which the set
+                    // rounded to seven digits gives; the set in full gives
+                    // 3.91086056e-02 evaluated exactly.
                     {"hdev", "2.943883e-01 1.052754e-01 3.910861e-02"},
                     {"ohdev", "2.943883e-01 9.581083e-02 3.237638e-02"}};
   for (const char* form : {"nist_y", "nist_x"}) {
