@@ -12,7 +12,9 @@
 #include "process_setup.h"
 #include "protected_files.h"
 #include "run_default.h"
+#include "run_stats.h"
 #include "sample.h"
+#include "stats_settings.h"
 
 namespace tauspan {
 namespace {
@@ -41,9 +43,25 @@ void print_more_options() {
             "                     may differ from a run without it\n");
   say("%s", "  -plot              Also write the Allan deviation against tau as an SVG\n"
             "                     picture, named like the result file with the extension\n"
-            "                     svg (run1234_avar.svg)\n");
+            "                     svg (run1234_avar.svg); with -stat, every statistic with\n"
+            "                     its error bars (run1234_oadev.svg)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");
+  say("%s", "\n Standard statistics, instead of the sweep (-n, -logtau, -mintau, -maxtau,\n"
+            " -nooverlap, -jitter and -fast do not apply to them):\n");
+  say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
+            "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev;\n"
+            "                     each writes its own result file (run1234_oadev.dat)\n");
+  say("%s", "  -phase             The data column holds phase (time error, s); default:\n"
+            "                     fractional frequency\n");
+  say("%s", "  -nominal <f0>      The data column holds frequency around f0; analyse\n"
+            "                     (v - f0) / f0 (not with -phase)\n");
+  say("%s", "  -tau0 <s>          Sampling interval in time units (default: the median\n"
+            "                     time step; with -time 0, the time multiplier)\n");
+  say("%s", "  -taus <set>        Averaging times: octave (default; 1, 2, 4, 8, ... tau0),\n"
+            "                     decade (1, 2, 4, 10, 20, 40, ...), all, or a list of taus\n"
+            "                     such as 1,10,100, each rounded to a whole multiple of tau0\n");
+  say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
 }
 
 // atoi without its undefined overflow: out-of-range text saturates.
@@ -64,11 +82,13 @@ bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0;
 
 bool takes_value(const char* arg) {
   return is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") || is(arg, "-numtaus") ||
-         is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter");
+         is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter") ||
+         stats_option_takes_value(arg);
 }
 
 bool is_flag(const char* arg) {
-  return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast");
+  return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
+         is(arg, "-phase");
 }
 
 // Every data file that the walk will meet, known before the first runs, so
@@ -98,6 +118,7 @@ int run(int argc, char** argv, FileRun run_one) {
   }
 
   RunSettings settings;
+  StatsSettings stats;
   int64_t time_column = 1;  // 1-based, as on the command line
   int64_t data_column = 2;
   bool data_column_given = false;
@@ -110,7 +131,15 @@ int run(int argc, char** argv, FileRun run_one) {
       report(std::string("option ") + arg + " needs a value");
       return kBadCommand;
     }
-    if (is(arg, "-time")) {
+    if (const StatsOption o = apply_stats_option(arg, takes_value(arg) ? argv[i + 1] : nullptr, stats);
+        o.taken) {
+      if (!o.error.empty()) {
+        report(o.error);
+        return kBadCommand;
+      }
+      if (takes_value(arg)) ++i;
+      say("%s\n", o.echo.c_str());
+    } else if (is(arg, "-time")) {
       time_column = to_int(argv[++i]);
       say("Using column %i as time.\n", static_cast<int>(time_column));
     } else if (is(arg, "-data")) {
@@ -149,7 +178,10 @@ int run(int argc, char** argv, FileRun run_one) {
       RunSettings file_settings = settings;
       file_settings.time_column = clamp_column(time_column - 1);
       file_settings.data_column = clamp_column(data_column - 1);
-      const int file_status = run_one(arg, file_settings, protected_files);
+      const int file_status =
+          stats.statistics.empty()
+              ? run_one(arg, file_settings, protected_files)
+              : run_stats_file(arg, file_settings, stats, {say, report});
       if (file_status > status) status = file_status;
     }
   }
