@@ -1,47 +1,23 @@
-// The entry: the option walk, the usage text and the run over one data file.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The entry: the usage text, the option walk and which run each data file
+// gets.
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <exception>
 #include <string>
-#include <vector>
 
-#include "allan.h"
-#include "plot.h"
-#include "progress.h"
-#include "result_file.h"
+#include "console.h"
+#include "process_setup.h"
+#include "protected_files.h"
+#include "run_default.h"
 #include "run_stats.h"
 #include "sample.h"
-#include "series_reader.h"
 #include "stats_settings.h"
 
 namespace tauspan {
 namespace {
-
-// Exit statuses beyond 0.
-constexpr int kFailed = 1;      // a file could not be read or written, or memory ran out
-constexpr int kBadCommand = 2;  // an option lacks its value or has one it cannot take
-
-
-// The first failure of console output, as an errno value; 0 while all is well.
-int g_console_error = 0;
-
-// The console's formatted printing, noting the first write that fails.
-__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int n = std::vprintf(format, args);
-  va_end(args);
-  if (n < 0 && g_console_error == 0) g_console_error = errno != 0 ? errno : EIO;
-}
 
 void print_usage() {
   say("%s", " tauspan\n Calculate the overlapping Alan Variance of a time series\n\n");
@@ -88,12 +64,6 @@ void print_more_options() {
   say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
 }
 
-// Our own diagnostics go to stderr, after whatever the console already holds.
-void report(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "tauspan: %s\n", message.c_str());
-}
-
 // atoi without its undefined overflow: out-of-range text saturates.
 int32_t to_int(const char* text) {
   const long v = std::strtol(text, nullptr, 10);
@@ -108,151 +78,34 @@ int32_t clamp_column(int64_t column) {
   return static_cast<int32_t>(column);
 }
 
-// The picture beside the result file, replaced as safely. Returns the run's
-// exit status for it.
-int write_plot(const std::string& path, const std::string& result_name,
-               const RunSettings& settings, const std::vector<PlotPoint>& points) {
-  const std::string name = plot_file_name(result_name);
-  const std::string title = path + " \xe2\x80\x94 " +
-                            (settings.overlap ? "overlapped" : "non-overlapped") + ", " +
-                            (settings.log_spacing ? "logarithmic" : "linear") + " taus";
-  const Plot plot = make_plot(points, title);
-  if (plot.drawn == 0) {
-    report("no plot for '" + path + "': no tau with a positive, finite deviation");
-    return kFailed;
-  }
-  ResultFile file = open_result_file(name);
-  write_text(file, plot.svg);
-  const std::string error = close_result_file(file);
-  if (!error.empty()) {
-    report(error);
-    return kFailed;
-  }
-  say("Plot: %s\n", name.c_str());
-  return 0;
-}
-
-// Whether stdout and stderr are the same terminal, so that a status line on
-// stderr shares the line that stdout is writing.
-bool stdout_is_stderr_terminal() {
-  struct stat out, err;
-  return ::isatty(1) == 1 && ::isatty(2) == 1 && ::fstat(1, &out) == 0 && ::fstat(2, &err) == 0 &&
-         out.st_rdev == err.st_rdev;
-}
-
-void show_reading(void* context, uint64_t bytes_read, uint64_t file_size) {
-  auto& progress = *static_cast<Progress*>(context);
-  if (!progress_due(progress)) return;
-  char text[128];
-  if (file_size > 0) {
-    std::snprintf(text, sizeof text, " tauspan: read %.0f%% (%.1f of %.1f MB)",
-                  100.0 * static_cast<double>(bytes_read) / static_cast<double>(file_size),
-                  static_cast<double>(bytes_read) / 1e6, static_cast<double>(file_size) / 1e6);
-  } else {
-    std::snprintf(text, sizeof text, " tauspan: read %.1f MB",
-                  static_cast<double>(bytes_read) / 1e6);
-  }
-  show_progress(progress, text);
-}
-
-// One run over one data file; returns its exit status.
-int run_file(const std::string& path, const RunSettings& settings) {
-  const std::string result_name = result_file_name(path);
-  say("Input: %s\n", path.c_str());
-  say("Reading data...");
-  std::fflush(stdout);  // a long read shows its progress line at once
-
-  Progress progress = start_progress();
-  if (stdout_is_stderr_terminal()) progress.line_so_far = "Reading data...";
-  ResultFile result;
-  int plot_status = 0;
-  try {
-    SeriesRead read = read_series(path, settings, show_reading, &progress);
-    clear_progress(progress);
-    progress.line_so_far.clear();
-    const SampleSeries& series = read.samples;
-    const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
-    say(" found %i datapoints\n", count);
-    if (series.size() < static_cast<size_t>(kMinPoints)) {
-      say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
-      say("Only found %i, need at least %i\n", count, kMinPoints);
-      if (!read.error.empty()) {
-        report(read.error);
-        return kFailed;
-      }
-      return 0;
-    }
-
-    const TimeExtent extent = time_extent(series, settings);
-    const TauRange range = tau_range(series, extent, settings);
-    say("Tau extent: %f to %f\n", range.min_tau, range.max_tau);
-
-    result = open_result_file(result_name);
-    say("Output: %s\n\n", result_name.c_str());
-    write_header(result, path, settings);
-    say("\ntau\tAVAR\tADEV\n");
-
-    SampleSeries bins;
-    std::vector<PlotPoint> points;
-    const int32_t n = settings.tau_count;
-    for (double k = 1.0; k <= n; k += 1.0) {
-      if (progress_due(progress)) {
-        char text[96];
-        std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i", k, n);
-        show_progress(progress, text);
-      }
-      const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
-      bins = settings.running_sums
-                 ? average_bins_running(series, tau, settings.overlap, std::move(bins))
-                 : average_bins(series, tau, settings.overlap, std::move(bins));
-      if (bins.size() < 2) continue;
-      const double avar = allan_variance(bins, tau, settings.jitter);
-      const double adev = std::pow(avar, 0.5);
-      clear_progress(progress);
-      say("%f\t%f\t%f\n", tau, avar, adev);
-      write_row(result, tau, avar, adev);
-      if (settings.plot) points.push_back({tau, adev});
-    }
-    clear_progress(progress);
-    if (settings.plot) plot_status = write_plot(path, result_name, settings, points);
-  } catch (const std::bad_alloc&) {
-    discard_result_file(result);
-    report("out of memory while processing '" + path + "'");
-    std::exit(kFailed);
-  }
-
-  const std::string error = close_result_file(result);
-  if (!error.empty()) {
-    report(error);
-    return kFailed;
-  }
-  return plot_status;
-}
-
-// An interrupted run must not leave its temporary result file behind.
-void on_fatal_signal(int sig) {
-  remove_unfinished_files();
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
-[[maybe_unused]] void install_signal_handlers() {
-  // A closed console must not cost the result file: writes to it fail with
-  // EPIPE instead, and the run goes on.
-  ::signal(SIGPIPE, SIG_IGN);
-  // Past a file-size limit a write fails with EFBIG, which is reported.
-  ::signal(SIGXFSZ, SIG_IGN);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action {};
-    action.sa_handler = on_fatal_signal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(sig, &action, nullptr);
-  }
-}
-
 bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0; }
 
-int run(int argc, char** argv) {
+bool takes_value(const char* arg) {
+  return is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") || is(arg, "-numtaus") ||
+         is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter") ||
+         stats_option_takes_value(arg);
+}
+
+bool is_flag(const char* arg) {
+  return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
+         is(arg, "-phase");
+}
+
+// Every data file that the walk will meet, known before the first runs, so
+// that no run writes over a data file named after it.
+ProtectedFiles data_files(int argc, char** argv) {
+  ProtectedFiles files;
+  for (int i = 1; i < argc; ++i) {
+    if (takes_value(argv[i])) {
+      ++i;
+    } else if (!is_flag(argv[i])) {
+      protect_file(files, argv[i]);
+    }
+  }
+  return files;
+}
+
+int run(int argc, char** argv, FileRun run_one, StatsFileRun run_stats_one) {
   if (argc >= 2 && is(argv[1], "--version")) {
     say("tauspan %s\n", TAUSPAN_VERSION);
     return 0;
@@ -270,24 +123,22 @@ int run(int argc, char** argv) {
   int64_t data_column = 2;
   bool data_column_given = false;
   int status = 0;
+  ProtectedFiles protected_files = data_files(argc, argv);
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    const bool takes_value = is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") ||
-                             is(arg, "-numtaus") || is(arg, "-n") || is(arg, "-mintau") ||
-                             is(arg, "-maxtau") || is(arg, "-jitter") ||
-                             stats_option_takes_value(arg);
-    if (takes_value && i + 1 >= argc) {
+    if (takes_value(arg) && i + 1 >= argc) {
       report(std::string("option ") + arg + " needs a value");
       return kBadCommand;
     }
-    if (const StatsOption o = apply_stats_option(arg, takes_value ? argv[i + 1] : nullptr, stats);
+    if (const StatsOption o =
+            apply_stats_option(arg, takes_value(arg) ? argv[i + 1] : nullptr, stats);
         o.taken) {
       if (!o.error.empty()) {
         report(o.error);
         return kBadCommand;
       }
-      if (takes_value) ++i;
+      if (takes_value(arg)) ++i;
       say("%s\n", o.echo.c_str());
     } else if (is(arg, "-time")) {
       time_column = to_int(argv[++i]);
@@ -329,8 +180,8 @@ int run(int argc, char** argv) {
       file_settings.time_column = clamp_column(time_column - 1);
       file_settings.data_column = clamp_column(data_column - 1);
       const int file_status = stats.statistics.empty()
-                                  ? run_file(arg, file_settings)
-                                  : run_stats_file(arg, file_settings, stats, {say, report});
+                                  ? run_one(arg, file_settings, protected_files)
+                                  : run_stats_one(arg, file_settings, stats, protected_files);
       if (file_status > status) status = file_status;
     }
   }
@@ -341,10 +192,10 @@ int run(int argc, char** argv) {
 // reader went away on purpose (EPIPE).
 int finish_console(int status) {
   errno = 0;
-  if (std::fflush(stdout) != 0 && g_console_error == 0) g_console_error = errno != 0 ? errno : EIO;
-  if (g_console_error != 0 && g_console_error != EPIPE) {
-    std::fprintf(stderr, "tauspan: cannot write to standard output: %s\n",
-                 std::strerror(g_console_error));
+  if (std::fflush(stdout) != 0) note_console_error(errno != 0 ? errno : EIO);
+  const int error = console_error();
+  if (error != 0 && error != EPIPE) {
+    std::fprintf(stderr, "tauspan: cannot write to standard output: %s\n", std::strerror(error));
     if (status == 0) status = kFailed;
   }
   return status;
@@ -355,14 +206,32 @@ int finish_console(int status) {
 
 #ifdef TAUSPAN_NO_MAIN
 // The option-walk fuzzer links this file without main and without the
-// signal handlers.
-int tauspan_command_line(int argc, char** argv) {
-  return tauspan::finish_console(tauspan::run(argc, argv));
+// process set-up, and gives each data file a run of its own.
+int tauspan_command_line(int argc, char** argv, tauspan::FileRun run_one,
+                         tauspan::StatsFileRun run_stats_one) {
+  return tauspan::finish_console(tauspan::run(argc, argv, run_one, run_stats_one));
 }
 #else
 int main(int argc, char** argv) {
+  if (tauspan::open_standard_streams()) tauspan::note_console_error(EBADF);
+  // A line at a time, so that a log shows how far a run got even when the
+  // run is killed.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   tauspan::install_signal_handlers();
-  const int status = tauspan::run(argc, argv);
+  int status;
+  try {
+    status = tauspan::run(argc, argv, [](const std::string& path,
+                                         const tauspan::RunSettings& settings,
+                                         tauspan::ProtectedFiles& protected_files) {
+      return tauspan::run_file(path, settings, protected_files);
+    }, [](const std::string& path, const tauspan::RunSettings& settings,
+          const tauspan::StatsSettings& stats, tauspan::ProtectedFiles& protected_files) {
+      return tauspan::run_stats_file(path, settings, stats, protected_files);
+    });
+  } catch (const std::exception& e) {  // the walk itself; a file's run catches its own
+    tauspan::report(std::string("cannot go on: ") + e.what());
+    status = tauspan::kFailed;
+  }
   return tauspan::finish_console(status);
 }
 #endif

@@ -20,6 +20,10 @@ bool drawable(const PlotPoint& p) {
 std::string plot_file_name(const std::string& result_name) {
   const size_t dot = extension_dot(result_name);
   if (dot == std::string::npos) return result_name + ".svg";
+  // The result of a data file "a.svg" is itself "a_avar.svg".
+  if (result_name.compare(dot, std::string::npos, ".svg") == 0) {
+    return result_name.substr(0, dot) + "_plot.svg";
+  }
   return result_name.substr(0, dot) + ".svg";
 }
 

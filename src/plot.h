@@ -20,7 +20,9 @@ struct Plot {
 
 // The picture's name: the result name with its extension replaced by "svg"
 // ("run_avar.dat" gives "run_avar.svg"), or ".svg" appended when the result
-// name has none.
+// name has none. A result name that already ends in ".svg" gives
+// "_plot.svg" in its place ("a_avar.svg" gives "a_avar_plot.svg"), so the
+// picture never takes the result's name.
 std::string plot_file_name(const std::string& result_name);
 
 // Decade grid lines and labels on both axes, the points joined by a line,

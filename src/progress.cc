@@ -1,3 +1,4 @@
+// The status line on stderr: when it is due, drawing it, erasing it.
 #include "progress.h"
 
 #include <sys/stat.h>
@@ -32,8 +33,9 @@ void write_all(const std::string& text) {
 }  // namespace
 
 Progress start_progress() {
+  static const bool terminal = ::isatty(2) == 1;  // asked once: stderr stays what it is
   Progress p;
-  p.enabled = ::isatty(2) == 1;
+  p.enabled = terminal;
   p.start = p.last = now();
   return p;
 }

@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace tauspan {
 namespace {
@@ -25,7 +28,10 @@ constexpr int kCleanupSlots = 4;
 std::atomic<char*> g_unfinished[kCleanupSlots];
 
 void register_unfinished(const std::string& name) {
-  char* copy = new char[name.size() + 1];
+  // Without memory for the copy, no cleanup on a signal: better than a
+  // temporary file that nothing owns.
+  char* copy = new (std::nothrow) char[name.size() + 1];
+  if (!copy) return;
   std::memcpy(copy, name.c_str(), name.size() + 1);
   for (auto& slot : g_unfinished) {
     char* expected = nullptr;
@@ -48,7 +54,19 @@ std::string describe(const char* what, const std::string& name, int error) {
   return std::string("cannot ") + what + " '" + name + "': " + std::strerror(error);
 }
 
-std::string temporary_name(const std::string& name, unsigned attempt) {
+// The longest file name the directory of `name` takes.
+size_t name_max(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  const long n = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  return n > 0 ? static_cast<size_t>(n) : size_t{NAME_MAX};
+}
+
+// ".<file name>.tmp-<tag>" beside `name`, at most `limit` bytes after the
+// last '/'. A file name too long for that is cut (at a character boundary,
+// for file systems that insist on UTF-8): the tag alone keeps temporary
+// names apart.
+std::string temporary_name(const std::string& name, unsigned attempt, size_t limit) {
   const size_t slash = name.rfind('/');
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   const auto tick = static_cast<unsigned long long>(
@@ -57,12 +75,18 @@ std::string temporary_name(const std::string& name, unsigned attempt) {
       (tick ^ (static_cast<unsigned long long>(::getpid()) << 20)) + attempt * 7919u;
   char suffix[24];
   const auto end = std::to_chars(suffix, suffix + sizeof suffix, tag % 2176782336ull, 36).ptr;
-  return name.substr(0, base) + "." + name.substr(base) + ".tmp-" + std::string(suffix, end);
+  const std::string tail = ".tmp-" + std::string(suffix, end);
+  std::string file = name.substr(base);
+  const size_t room = limit > tail.size() + 2 ? limit - 1 - tail.size() : 1;
+  if (file.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(file[cut]) & 0xc0) == 0x80) --cut;
+    file.resize(cut);
+  }
+  return name.substr(0, base) + "." + file + tail;
 }
 
-void flush_pending(ResultFile& file) {
-  const char* p = file.pending.data();
-  size_t left = file.pending.size();
+void write_all(ResultFile& file, const char* p, size_t left) {
   while (left > 0 && file.error.empty()) {
     const ssize_t n = ::write(file.fd, p, left);
     if (n < 0) {
@@ -73,6 +97,10 @@ void flush_pending(ResultFile& file) {
     p += n;
     left -= static_cast<size_t>(n);
   }
+}
+
+void flush_pending(ResultFile& file) {
+  write_all(file, file.pending.data(), file.pending.size());
   file.pending.clear();
 }
 
@@ -81,6 +109,7 @@ void put(ResultFile& file, const std::string& text) {
   file.pending += text;
   if (file.pending.size() >= kWriteSize) flush_pending(file);
 }
+
 
 }  // namespace
 
@@ -113,13 +142,28 @@ ResultFile open_result_file(const std::string& name) {
     file.error = describe("create", name, EISDIR);
     return file;
   }
+  const size_t slash = name.rfind('/');
+  const size_t file_name_size = name.size() - (slash == std::string::npos ? 0 : slash + 1);
+  size_t limit = NAME_MAX;
+  int error = 0;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    file.temporary = temporary_name(name, attempt);
+    if (file_name_size > limit) {  // the result name itself cannot be made
+      error = ENAMETOOLONG;
+      break;
+    }
+    file.temporary = temporary_name(name, attempt, limit);
     file.fd = ::open(file.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd >= 0 || errno != EEXIST) break;
+    if (file.fd >= 0) break;
+    error = errno;
+    // A file system with shorter names than most: ask it, and cut to fit.
+    if (error == ENAMETOOLONG && limit == NAME_MAX && name_max(name) < NAME_MAX) {
+      limit = name_max(name);
+      continue;
+    }
+    if (error != EEXIST) break;
   }
   if (file.fd < 0) {
-    file.error = describe("create", name, errno);
+    file.error = describe("create", name, error);
     return file;
   }
   register_unfinished(file.temporary);
@@ -128,7 +172,7 @@ ResultFile open_result_file(const std::string& name) {
 
 void write_header(ResultFile& file, const std::string& data_path, const RunSettings& settings) {
   std::string h = settings.overlap ? "#Overlapped" : "#Non-overlapped";
-  h += " Allan variance of " + data_path + "\n";
+  h += " Allan variance of " + printable_path(data_path) + "\n";
   if (settings.time_column >= 0) {
     h += "#Using column " + std::to_string(int64_t{settings.time_column} + 1);
   } else {
@@ -147,22 +191,80 @@ void write_header(ResultFile& file, const std::string& data_path, const RunSetti
 }
 
 void write_row(ResultFile& file, double tau, double avar, double adev) {
-  put(file, format_number(tau) + "\t" + format_number(avar) + "\t" + format_number(adev) + "\n");
+  // Formatted in place: a sweep of millions of taus then makes no string
+  // per row.
+  char row[3 * 32];
+  char* p = row;
+  const double fields[3] = {tau, avar, adev};
+  for (int i = 0; i < 3; ++i) {
+    p = std::to_chars(p, p + 31, fields[i], std::chars_format::general, 15).ptr;
+    *p++ = i < 2 ? '\t' : '\n';
+  }
+  if (!file.error.empty()) return;
+  file.pending.append(row, static_cast<size_t>(p - row));
+  if (file.pending.size() >= kWriteSize) flush_pending(file);
 }
 
-void write_text(ResultFile& file, const std::string& text) { put(file, text); }
+void write_text(ResultFile& file, const std::string& text) {
+  // Straight from where it lies: a picture can be larger than the memory
+  // left for a copy.
+  if (!file.error.empty()) return;
+  flush_pending(file);
+  write_all(file, text.data(), text.size());
+}
+
+std::string printable_path(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default: {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", u);
+        out += hex;
+      }
+    }
+  }
+  return out;
+}
 
 std::string close_result_file(ResultFile& file) {
   if (file.fd >= 0) {
     if (file.error.empty()) flush_pending(file);
-    if (file.error.empty() && ::fsync(file.fd) != 0) file.error = describe("write", file.name, errno);
-    if (::close(file.fd) != 0 && file.error.empty()) file.error = describe("write", file.name, errno);
-    file.fd = -1;
-    if (file.error.empty() && ::rename(file.temporary.c_str(), file.name.c_str()) != 0) {
-      file.error = describe("replace", file.name, errno);
+    // The message is made last: without memory for it, nothing may be left
+    // on disk.
+    const bool failed_before = !file.error.empty();
+    const char* failed = nullptr;  // what could not be done, if anything
+    int error = 0;
+    if (!failed_before && ::fsync(file.fd) != 0) {
+      failed = "write";
+      error = errno;
     }
-    if (!file.error.empty()) ::unlink(file.temporary.c_str());
+    if (::close(file.fd) != 0 && !failed_before && !failed) {
+      failed = "write";
+      error = errno;
+    }
+    file.fd = -1;
+    if (!failed_before && !failed &&
+        ::rename(file.temporary.c_str(), file.name.c_str()) != 0) {
+      failed = "replace";
+      error = errno;
+    }
+    if (failed_before || failed) ::unlink(file.temporary.c_str());
     unregister_unfinished(file.temporary);
+    if (failed) file.error = describe(failed, file.name, error);
   }
   return file.error;
 }

@@ -32,17 +32,26 @@ struct ResultFile {
 };
 
 // Starts a result file: creates the temporary file (permissions 0666 less
-// the umask). On failure `error` says why and every later write is dropped.
+// the umask), ".<file name>.tmp-<tag>" in the same directory, the file name
+// cut short where the whole would exceed the longest name the directory
+// takes. On failure `error` says why and every later write is dropped.
 ResultFile open_result_file(const std::string& name);
 
-// The four comment lines that say how the rows were made.
+// The four comment lines that say how the rows were made. The data file's
+// path is shown by printable_path.
 void write_header(ResultFile& file, const std::string& data_path, const RunSettings& settings);
 
 // One row: tau, avar and adev as %.15g would write them.
 void write_row(ResultFile& file, double tau, double avar, double adev);
 
-// Any other text, for files written the same safe way (the plot).
+// Any other text, for files written the same safe way (the plot). Written
+// from `text` itself, with no copy.
 void write_text(ResultFile& file, const std::string& text);
+
+// `path` as the header and the picture's title show it: control characters
+// (bytes below 0x20, and 0x7f) as C escapes ("\n", "\t", "\x01"), so that
+// a file name cannot add a line; every other byte as it is.
+std::string printable_path(const std::string& path);
 
 // Writes what is left, syncs and closes the temporary file and renames it
 // over the result name. Returns the first failure, or "" when the result file

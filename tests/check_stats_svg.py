@@ -85,8 +85,8 @@ with tempfile.TemporaryDirectory() as d:
     check(r.returncode == 0, "a.svg: status")
     with open(os.path.join(d, "a_oadev.svg")) as f:
         check(f.read().startswith("#Overlapping Allan deviation (oadev) of a.svg\n"), "a.svg: result")
-    ET.parse(os.path.join(d, "a_oadev.svg.svg"))
-    check(r.stdout.endswith(b"Plot: a_oadev.svg.svg\n"), "a.svg: plot line")
+    ET.parse(os.path.join(d, "a_oadev_plot.svg"))
+    check(r.stdout.endswith(b"Plot: a_oadev_plot.svg\n"), "a.svg: plot line")
 
     # Deviations of 0 cannot be drawn: no picture, a message, status 1.
     with open(os.path.join(d, "flat.dat"), "w") as f:

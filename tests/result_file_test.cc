@@ -10,6 +10,7 @@
 #include <limits>
 #include <sstream>
 
+#include "plot.h"
 #include "test_util.h"
 
 namespace tauspan {
@@ -35,6 +36,22 @@ TEST(ResultFileNameTest, NamesWithoutAnExtension) {
   EXPECT_EQ(result_file_name("dir/.dat"), "dir/_avar.dat");
   EXPECT_EQ(result_file_name("run."), "run_avar.");
   EXPECT_EQ(result_file_name(std::string(5000, 'a') + ".dat"), std::string(5000, 'a') + "_avar.dat");
+}
+
+TEST(PlotFileNameTest, NeverTheResultName) {
+  EXPECT_EQ(plot_file_name("run_avar.dat"), "run_avar.svg");
+  EXPECT_EQ(plot_file_name("dir.svg/x_avar"), "dir.svg/x_avar.svg");
+  EXPECT_EQ(plot_file_name("a_avar.svg"), "a_avar_plot.svg");  // from a data file a.svg
+  EXPECT_EQ(plot_file_name("a_avar.SVG"), "a_avar.svg");      // another name where case counts
+}
+
+TEST(PrintablePathTest, OnlyControlCharactersAreEscaped) {
+  for (const char* plain : {"run.dat", "r\xc3\xa9sum\xc3\xa9 \xe6\xb8\xa9.dat", "a\\n b/\"c\".dat",
+                            "\xff\xfe#.dat"}) {
+    EXPECT_EQ(printable_path(plain), plain);
+  }
+  EXPECT_EQ(printable_path("a\nb\tc\rd\x01\x1b\x7f.dat"), "a\\nb\\tc\\rd\\x01\\x1b\\x7f.dat");
+  EXPECT_EQ(printable_path(std::string("a\0b", 3)), "a\\x00b");
 }
 
 TEST(FormatNumberTest, MatchesAStreamWithPrecision15) {

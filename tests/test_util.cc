@@ -18,8 +18,10 @@
 
 namespace tauspan::test {
 
-ScratchDir::ScratchDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "tauspan-test-XXXXXX").string();
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path().string()) {}
+
+ScratchDir::ScratchDir(const std::string& parent) {
+  std::string tmpl = (std::filesystem::path(parent) / "tauspan-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   dir = tmpl;
 }
@@ -97,6 +99,15 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
                          static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.cpu_seconds >= 0) {
+      const rlimit limit{static_cast<rlim_t>(options.cpu_seconds), RLIM_INFINITY};
+      ::setrlimit(RLIMIT_CPU, &limit);
+    }
+    // Runs that end by SIGQUIT, SIGABRT and the like leave no core file in
+    // the scratch directory.
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    for (const int fd : options.closed_fds) ::close(fd);
     if (options.memory_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(options.memory_limit),
                          static_cast<rlim_t>(options.memory_limit)};

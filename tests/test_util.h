@@ -14,6 +14,7 @@ namespace tauspan::test {
 // A fresh directory, removed with everything in it at the end of the test.
 struct ScratchDir {
   ScratchDir();
+  explicit ScratchDir(const std::string& parent);  // inside `parent` rather than the temp dir
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -31,6 +32,8 @@ struct RunOptions {
   std::string cwd;                 // the child's working directory, if set
   long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, if >= 0
   long long memory_limit = -1;     // RLIMIT_AS in bytes, if >= 0
+  long long cpu_seconds = -1;      // soft RLIMIT_CPU (SIGXCPU when reached), if >= 0
+  std::vector<int> closed_fds;     // of 0, 1 and 2: closed in the child (their output is lost)
   bool stderr_terminal = false;    // stderr is a pseudo-terminal, read into `err`
   size_t stdout_lines = SIZE_MAX;  // close the read end of stdout after so many lines
   // Called with the child's pid and its output so far, until it returns true.

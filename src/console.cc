@@ -1,0 +1,34 @@
+// The console's printing and the record of its first failure.
+#include "console.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+namespace tauspan {
+namespace {
+
+int g_console_error = 0;
+
+}  // namespace
+
+void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vprintf(format, args);
+  va_end(args);
+  if (n < 0) note_console_error(errno != 0 ? errno : EIO);
+}
+
+void report(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tauspan: %s\n", message.c_str());
+}
+
+void note_console_error(int error) {
+  if (g_console_error == 0) g_console_error = error;
+}
+
+int console_error() { return g_console_error; }
+
+}  // namespace tauspan

@@ -1,0 +1,203 @@
+// The default run of one data file, from its read to its picture.
+#include "run_default.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "allan.h"
+#include "console.h"
+#include "plot.h"
+#include "progress.h"
+#include "result_file.h"
+#include "sweep_estimate.h"
+
+namespace tauspan {
+namespace {
+
+// The files a run may be writing, so that a failure anywhere removes both.
+struct Outputs {
+  ResultFile result;
+  ResultFile picture;
+};
+
+// Whether stdout and stderr are the same terminal, so that a status line on
+// stderr shares the line that stdout is writing. Asked once: neither changes
+// while the tool runs.
+bool stdout_is_stderr_terminal() {
+  static const bool same = [] {
+    struct stat out, err;
+    return ::isatty(1) == 1 && ::isatty(2) == 1 && ::fstat(1, &out) == 0 &&
+           ::fstat(2, &err) == 0 && out.st_rdev == err.st_rdev;
+  }();
+  return same;
+}
+
+void show_reading(void* context, uint64_t bytes_read, uint64_t file_size) {
+  auto& progress = *static_cast<Progress*>(context);
+  if (!progress_due(progress)) return;
+  char text[128];
+  if (file_size > 0) {
+    std::snprintf(text, sizeof text, " tauspan: read %.0f%% (%.1f of %.1f MB)",
+                  100.0 * static_cast<double>(bytes_read) / static_cast<double>(file_size),
+                  static_cast<double>(bytes_read) / 1e6, static_cast<double>(file_size) / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, " tauspan: read %.1f MB",
+                  static_cast<double>(bytes_read) / 1e6);
+  }
+  show_progress(progress, text);
+}
+
+// A mistyped -n or -maxtau can start a sweep of hours; the user hears of it
+// while stopping is still cheap. The run itself goes on.
+void warn_of_long_sweep(const std::string& path, const SweepEstimate& e, Progress& progress) {
+  clear_progress(progress);
+  std::string text = "the sweep of '" + path + "' will take about " + describe_duration(e.seconds);
+  if (e.fast_seconds > 0) text += " (with -fast about " + describe_duration(e.fast_seconds) + ")";
+  report(text);
+}
+
+// The picture beside the result file, which is already in place. Returns
+// the run's exit status for it.
+int write_plot(const std::string& path, const std::string& result_name,
+               const RunSettings& settings, const std::vector<PlotPoint>& points,
+               ProtectedFiles& protected_files, ResultFile& file) {
+  const std::string name = plot_file_name(result_name);
+  const std::string title = printable_path(path) + " \xe2\x80\x94 " +
+                            (settings.overlap ? "overlapped" : "non-overlapped") + ", " +
+                            (settings.log_spacing ? "logarithmic" : "linear") + " taus";
+  const Plot plot = make_plot(points, title);
+  if (plot.drawn == 0) {
+    report("no plot for '" + path + "': no tau with a positive, finite deviation");
+    return kFailed;
+  }
+  if (const std::string target = protected_target(protected_files, name); !target.empty()) {
+    report(refusal("plot", path, name, target));
+    return kFailed;
+  }
+  file = open_result_file(name);
+  write_text(file, plot.svg);
+  const std::string error = close_result_file(file);
+  if (!error.empty()) {
+    report(error);
+    return kFailed;
+  }
+  say("Plot: %s\n", name.c_str());
+  return 0;
+}
+
+// The run after "Reading data...": everything that may throw.
+int read_and_sweep(const std::string& path, const RunSettings& settings,
+                   const std::string& result_name, ProtectedFiles& protected_files,
+                   SeriesSource source, Progress& progress, Outputs& out) {
+  SeriesRead read = source(path, settings, show_reading, &progress);
+  clear_progress(progress);
+  progress.line_so_far.clear();
+  const SampleSeries& series = read.samples;
+  const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
+  say(" found %i datapoints\n", count);
+  if (series.size() < static_cast<size_t>(kMinPoints)) {
+    say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
+    say("Only found %i, need at least %i\n", count, kMinPoints);
+    if (!read.error.empty()) {
+      report(read.error);
+      return kFailed;
+    }
+    return 0;
+  }
+
+  // A file that was read is data from now on, whatever made it; and a result
+  // must not replace data, whatever its name.
+  protect_file(protected_files, path);
+  if (const std::string target = protected_target(protected_files, result_name);
+      !target.empty()) {
+    report(refusal("result", path, result_name, target));
+    return kFailed;
+  }
+
+  const TimeExtent extent = time_extent(series, settings);
+  const TauRange range = tau_range(series, extent, settings);
+  say("Tau extent: %f to %f\n", range.min_tau, range.max_tau);
+
+  out.result = open_result_file(result_name);
+  say("Output: %s\n\n", result_name.c_str());
+  write_header(out.result, path, settings);
+  say("\ntau\tAVAR\tADEV\n");
+
+  SampleSeries bins;
+  std::vector<PlotPoint> points;
+  const int32_t n = settings.tau_count;
+  SweepWatch watch =
+      watch_sweep(sweep_shape(series.size(), extent, range, settings), settings.running_sums);
+  for (double k = 1.0; k <= n; k += 1.0) {
+    if (watch.armed) {
+      const SweepEstimate estimate = check_sweep(watch, k);
+      if (estimate.too_long) warn_of_long_sweep(path, estimate, progress);
+    }
+    if (progress_due(progress)) {
+      char text[96];
+      std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i", k, n);
+      show_progress(progress, text);
+    }
+    const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
+    bins = settings.running_sums
+               ? average_bins_running(series, tau, settings.overlap, std::move(bins))
+               : average_bins(series, tau, settings.overlap, std::move(bins));
+    if (bins.size() < 2) continue;
+    const double avar = allan_variance(bins, tau, settings.jitter);
+    const double adev = std::pow(avar, 0.5);
+    clear_progress(progress);
+    say("%f\t%f\t%f\n", tau, avar, adev);
+    write_row(out.result, tau, avar, adev);
+    if (settings.plot) points.push_back({tau, adev});
+  }
+  clear_progress(progress);
+
+  // The result first: a picture must never stand beside an older result.
+  const std::string error = close_result_file(out.result);
+  if (!error.empty()) {
+    report(error);
+    return kFailed;
+  }
+  if (!settings.plot) return 0;
+  return write_plot(path, result_name, settings, points, protected_files, out.picture);
+}
+
+}  // namespace
+
+int run_file(const std::string& path, const RunSettings& settings,
+             ProtectedFiles& protected_files, SeriesSource source) {
+  const std::string result_name = result_file_name(path);
+  say("Input: %s\n", path.c_str());
+  say("Reading data...");
+  std::fflush(stdout);  // a long read shows its progress line at once
+
+  Progress progress = start_progress();
+  if (stdout_is_stderr_terminal()) progress.line_so_far = "Reading data...";
+  Outputs out;
+  std::string failure;
+  // By the time a handler runs, the series and the bins are released, so
+  // the message and the next file have memory again.
+  try {
+    return read_and_sweep(path, settings, result_name, protected_files, source, progress, out);
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory while processing '" + path + "'";
+  } catch (const std::exception& e) {
+    failure = "cannot process '" + path + "': " + e.what();
+  } catch (...) {
+    failure = "cannot process '" + path + "': unknown exception";
+  }
+  discard_result_file(out.result);
+  discard_result_file(out.picture);
+  clear_progress(progress);
+  report(failure);
+  return kFailed;
+}
+
+}  // namespace tauspan
