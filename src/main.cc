@@ -105,7 +105,7 @@ ProtectedFiles data_files(int argc, char** argv) {
   return files;
 }
 
-int run(int argc, char** argv, FileRun run_one) {
+int run(int argc, char** argv, FileRun run_one, StatsFileRun run_stats_one) {
   if (argc >= 2 && is(argv[1], "--version")) {
     say("tauspan %s\n", TAUSPAN_VERSION);
     return 0;
@@ -131,7 +131,8 @@ int run(int argc, char** argv, FileRun run_one) {
       report(std::string("option ") + arg + " needs a value");
       return kBadCommand;
     }
-    if (const StatsOption o = apply_stats_option(arg, takes_value(arg) ? argv[i + 1] : nullptr, stats);
+    if (const StatsOption o =
+            apply_stats_option(arg, takes_value(arg) ? argv[i + 1] : nullptr, stats);
         o.taken) {
       if (!o.error.empty()) {
         report(o.error);
@@ -178,10 +179,9 @@ int run(int argc, char** argv, FileRun run_one) {
       RunSettings file_settings = settings;
       file_settings.time_column = clamp_column(time_column - 1);
       file_settings.data_column = clamp_column(data_column - 1);
-      const int file_status =
-          stats.statistics.empty()
-              ? run_one(arg, file_settings, protected_files)
-              : run_stats_file(arg, file_settings, stats, {say, report});
+      const int file_status = stats.statistics.empty()
+                                  ? run_one(arg, file_settings, protected_files)
+                                  : run_stats_one(arg, file_settings, stats, protected_files);
       if (file_status > status) status = file_status;
     }
   }
@@ -207,8 +207,9 @@ int finish_console(int status) {
 #ifdef TAUSPAN_NO_MAIN
 // The option-walk fuzzer links this file without main and without the
 // process set-up, and gives each data file a run of its own.
-int tauspan_command_line(int argc, char** argv, tauspan::FileRun run_one) {
-  return tauspan::finish_console(tauspan::run(argc, argv, run_one));
+int tauspan_command_line(int argc, char** argv, tauspan::FileRun run_one,
+                         tauspan::StatsFileRun run_stats_one) {
+  return tauspan::finish_console(tauspan::run(argc, argv, run_one, run_stats_one));
 }
 #else
 int main(int argc, char** argv) {
@@ -223,6 +224,9 @@ int main(int argc, char** argv) {
                                          const tauspan::RunSettings& settings,
                                          tauspan::ProtectedFiles& protected_files) {
       return tauspan::run_file(path, settings, protected_files);
+    }, [](const std::string& path, const tauspan::RunSettings& settings,
+          const tauspan::StatsSettings& stats, tauspan::ProtectedFiles& protected_files) {
+      return tauspan::run_stats_file(path, settings, stats, protected_files);
     });
   } catch (const std::exception& e) {  // the walk itself; a file's run catches its own
     tauspan::report(std::string("cannot go on: ") + e.what());

@@ -243,6 +243,30 @@ TEST(StatsRunTest, TwoSamplesInOneSlotRefuseThatFileOnly) {
   EXPECT_TRUE(d.exists("ok_oadev.dat"));
 }
 
+TEST(StatsRunTest, AResultNeverReplacesADataFileOfTheCommand) {
+  StatsDir d;
+  d.write("x.dat", numbered_lines(kPhase));
+  d.write("x_mdev.dat", numbered_lines(kPhase));  // data, named later on
+  const auto r = d.run({"-stat", "oadev,mdev", "-phase", "x.dat", "x_mdev.dat"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tauspan: not writing the result of 'x.dat' to 'x_mdev.dat': that is the data file "
+            "'x_mdev.dat'\n");
+  EXPECT_EQ(d.read("x_mdev.dat"), numbered_lines(kPhase));
+  EXPECT_TRUE(d.exists("x_oadev.dat"));       // the other statistic still ran
+  EXPECT_TRUE(d.exists("x_mdev_mdev.dat"));   // and so did the next data file
+  EXPECT_NE(r.out.find("Modified Allan deviation (mdev)\nInput: x_mdev.dat\n"), std::string::npos);
+}
+
+TEST(StatsRunTest, AFileNameCannotAddALineToTheHeader) {
+  StatsDir d;
+  d.write("nl\n1\t2.dat", numbered_lines(kPhase));
+  const auto r = d.run({"-stat", "adev", "-phase", "nl\n1\t2.dat"});
+  EXPECT_EQ(r.status, 0);
+  const std::string text = d.read("nl\n1\t2_adev.dat");
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1), "#Allan deviation (adev) of nl\\n1\\t2.dat\n");
+}
+
 TEST(StatsRunTest, TooFewSamplesForATermWriteNoFile) {
   StatsDir d;
   // Slot 2 is a gap: no three consecutive phase points, nor 0, 2, 4.
@@ -325,7 +349,8 @@ TEST(StatsRunTest, OtherOptionsLeaveTheDefaultRunAsItWas) {
   d.write("w.dat", numbered_lines(kPhase));
   const auto plain = d.run({"-n", "2", "w.dat"});
   const std::string plain_file = d.read("w_avar.dat");
-  const auto r = d.run({"-phase", "-tau0", "2", "-taus", "all", "-conf", "0.9", "-n", "2", "w.dat"});
+  const auto r =
+      d.run({"-phase", "-tau0", "2", "-taus", "all", "-conf", "0.9", "-n", "2", "w.dat"});
   EXPECT_EQ(r.out.substr(r.out.find("Calculating")), plain.out);
   EXPECT_EQ(d.read("w_avar.dat"), plain_file);
   EXPECT_EQ(d.entries(), (std::vector<std::string>{"w.dat", "w_avar.dat"}));

@@ -48,7 +48,8 @@ TEST(ParseTauSet, KeywordsAndLists) {
   EXPECT_TRUE(list.valid);
   EXPECT_EQ(list.tau_set, TauSet::kList);
   EXPECT_EQ(list.taus, (std::vector<double>{10, 0.5, 1000, 10}));  // sorted per grid, later
-  for (const char* bad : {"", "Octave", "1,,2", "1,", "x", "0", "-1", "2s", "inf", "1e999", "nan"}) {
+  for (const char* bad :
+       {"", "Octave", "1,,2", "1,", "x", "0", "-1", "2s", "inf", "1e999", "nan"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(parse_tau_set(bad).valid);
   }
