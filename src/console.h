@@ -9,7 +9,7 @@ namespace tauspan {
 
 // Exit statuses beyond 0.
 inline constexpr int kFailed = 1;      // a file could not be read or written, or memory ran out
-inline constexpr int kBadCommand = 2;  // an option lacks its value
+inline constexpr int kBadCommand = 2;  // an option lacks its value or has one it cannot take
 
 // std::printf to stdout, noting the first write that fails.
 __attribute__((format(printf, 1, 2))) void say(const char* format, ...);

@@ -9,13 +9,13 @@
 #include <string>
 
 #include "console.h"
-#include "field_split.h"
-#include "output_place.h"
+#include "input_options.h"
 #include "process_setup.h"
 #include "protected_files.h"
 #include "run_default.h"
+#include "run_stats.h"
 #include "sample.h"
-#include "time_format.h"
+#include "stats_settings.h"
 
 namespace tauspan {
 namespace {
@@ -44,7 +44,8 @@ void print_more_options() {
             "                     may differ from a run without it\n");
   say("%s", "  -plot              Also write the Allan deviation against tau as an SVG\n"
             "                     picture, named like the result file with the extension\n"
-            "                     svg (run1234_avar.svg)\n");
+            "                     svg (run1234_avar.svg); with -stat, every statistic with\n"
+            "                     its error bars (run1234_oadev.svg)\n");
   say("%s", "  -sep <set>         Fields are separated by 'set': tab (default), comma,\n"
             "                     semicolon, space (blanks and tabs), or the characters\n"
             "                     themselves (-sep ',;'); a run of them is one separator\n");
@@ -57,7 +58,22 @@ void print_more_options() {
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");
   say("%s", "\n A data file '-' is standard input; its results are named as for stdin.dat\n"
-            " (stdin_avar.dat), in -outdir or the current directory.\n");
+            " (stdin_avar.dat, stdin_oadev.dat), in -outdir or the current directory.\n");
+  say("%s", "\n Standard statistics, instead of the sweep (-n, -logtau, -mintau, -maxtau,\n"
+            " -nooverlap, -jitter and -fast do not apply to them):\n");
+  say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
+            "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev;\n"
+            "                     each writes its own result file (run1234_oadev.dat)\n");
+  say("%s", "  -phase             The data column holds phase (time error, s); default:\n"
+            "                     fractional frequency\n");
+  say("%s", "  -nominal <f0>      The data column holds frequency around f0; analyse\n"
+            "                     (v - f0) / f0 (not with -phase)\n");
+  say("%s", "  -tau0 <s>          Sampling interval in time units (default: the median\n"
+            "                     time step; with -time 0, the time multiplier)\n");
+  say("%s", "  -taus <set>        Averaging times: octave (default; 1, 2, 4, 8, ... tau0),\n"
+            "                     decade (1, 2, 4, 10, 20, 40, ...), all, or a list of taus\n"
+            "                     such as 1,10,100, each rounded to a whole multiple of tau0\n");
+  say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
 }
 
 // atoi without its undefined overflow: out-of-range text saturates.
@@ -79,11 +95,12 @@ bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0;
 bool takes_value(const char* arg) {
   return is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") || is(arg, "-numtaus") ||
          is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter") ||
-         is(arg, "-sep") || is(arg, "-timefmt") || is(arg, "-outdir");
+         is_input_option(arg) || stats_option_takes_value(arg);
 }
 
 bool is_flag(const char* arg) {
-  return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast");
+  return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
+         is(arg, "-phase");
 }
 
 // Every data file that the walk will meet, known before the first runs, so
@@ -100,7 +117,7 @@ ProtectedFiles data_files(int argc, char** argv) {
   return files;
 }
 
-int run(int argc, char** argv, FileRun run_one) {
+int run(int argc, char** argv, FileRun run_one, StatsFileRun run_stats_one) {
   if (argc >= 2 && is(argv[1], "--version")) {
     say("tauspan %s\n", TAUSPAN_VERSION);
     return 0;
@@ -113,6 +130,7 @@ int run(int argc, char** argv, FileRun run_one) {
   }
 
   RunSettings settings;
+  StatsSettings stats;
   int64_t time_column = 1;  // 1-based, as on the command line
   int64_t data_column = 2;
   bool data_column_given = false;
@@ -125,7 +143,16 @@ int run(int argc, char** argv, FileRun run_one) {
       report(std::string("option ") + arg + " needs a value");
       return kBadCommand;
     }
-    if (is(arg, "-time")) {
+    if (const StatsOption o =
+            apply_stats_option(arg, takes_value(arg) ? argv[i + 1] : nullptr, stats);
+        o.taken) {
+      if (!o.error.empty()) {
+        report(o.error);
+        return kBadCommand;
+      }
+      if (takes_value(arg)) ++i;
+      say("%s\n", o.echo.c_str());
+    } else if (is(arg, "-time")) {
       time_column = to_int(argv[++i]);
       say("Using column %i as time.\n", static_cast<int>(time_column));
     } else if (is(arg, "-data")) {
@@ -159,35 +186,21 @@ int run(int argc, char** argv, FileRun run_one) {
     } else if (is(arg, "-jitter")) {
       settings.jitter = std::strtod(argv[++i], nullptr);
       say("Allowing %f fractional jitter in bin spacing.\n", settings.jitter);
-    } else if (is(arg, "-sep")) {
-      const SeparatorChoice choice = choose_separators(argv[++i]);
-      if (!choice.error.empty()) {
-        report(choice.error);
-        return kBadCommand;
-      }
-      settings.separators = choice.separators;
-      say("%s\n", describe_separators(settings.separators).c_str());
-    } else if (is(arg, "-timefmt")) {
-      if (!choose_time_format(argv[++i], settings.time_format)) {
-        report(std::string("-timefmt takes number, iso or mjd, not '") + argv[i] + "'");
-        return kBadCommand;
-      }
-      say("%s\n", describe_time_format(settings.time_format).c_str());
-    } else if (is(arg, "-outdir")) {
-      settings.output_dir = argv[++i];
-      say("%s\n", describe_output_dir(settings.output_dir).c_str());
-      // Checked now rather than at the first result, which may come only
-      // after a long read and sweep.
-      if (const std::string error = check_output_dir(settings.output_dir); !error.empty()) {
-        report(error);
-        return kFailed;
+    } else if (const InputOption in = apply_input_option(arg, argv[i + 1], settings); in.taken) {
+      ++i;
+      if (!in.echo.empty()) say("%s\n", in.echo.c_str());
+      if (!in.error.empty()) {
+        report(in.error);
+        return in.status;
       }
     } else {
       if (!data_column_given) data_column = time_column + 1;
       RunSettings file_settings = settings;
       file_settings.time_column = clamp_column(time_column - 1);
       file_settings.data_column = clamp_column(data_column - 1);
-      const int file_status = run_one(arg, file_settings, protected_files);
+      const int file_status = stats.statistics.empty()
+                                  ? run_one(arg, file_settings, protected_files)
+                                  : run_stats_one(arg, file_settings, stats, protected_files);
       if (file_status > status) status = file_status;
     }
   }
@@ -213,8 +226,9 @@ int finish_console(int status) {
 #ifdef TAUSPAN_NO_MAIN
 // The option-walk fuzzer links this file without main and without the
 // process set-up, and gives each data file a run of its own.
-int tauspan_command_line(int argc, char** argv, tauspan::FileRun run_one) {
-  return tauspan::finish_console(tauspan::run(argc, argv, run_one));
+int tauspan_command_line(int argc, char** argv, tauspan::FileRun run_one,
+                         tauspan::StatsFileRun run_stats_one) {
+  return tauspan::finish_console(tauspan::run(argc, argv, run_one, run_stats_one));
 }
 #else
 int main(int argc, char** argv) {
@@ -229,6 +243,9 @@ int main(int argc, char** argv) {
                                          const tauspan::RunSettings& settings,
                                          tauspan::ProtectedFiles& protected_files) {
       return tauspan::run_file(path, settings, protected_files);
+    }, [](const std::string& path, const tauspan::RunSettings& settings,
+          const tauspan::StatsSettings& stats, tauspan::ProtectedFiles& protected_files) {
+      return tauspan::run_stats_file(path, settings, stats, protected_files);
     });
   } catch (const std::exception& e) {  // the walk itself; a file's run catches its own
     tauspan::report(std::string("cannot go on: ") + e.what());

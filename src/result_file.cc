@@ -120,10 +120,12 @@ size_t extension_dot(const std::string& path) {
   return dot == std::string::npos || dot < base ? std::string::npos : dot;
 }
 
-std::string result_file_name(const std::string& path) {
+std::string result_file_name(const std::string& path, std::string_view tag) {
   const size_t dot = extension_dot(path);
-  if (dot == std::string::npos) return path + "_avar";
-  return path.substr(0, dot) + "_avar." + path.substr(dot + 1);
+  std::string suffix = "_";
+  suffix += tag;
+  if (dot == std::string::npos) return path + suffix;
+  return path.substr(0, dot) + suffix + "." + path.substr(dot + 1);
 }
 
 std::string format_number(double x) {

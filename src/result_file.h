@@ -4,6 +4,7 @@
 #define TAUSPAN_RESULT_FILE_H_
 
 #include <string>
+#include <string_view>
 
 #include "sample.h"
 
@@ -12,7 +13,9 @@ namespace tauspan {
 // The result name for a data file's path. Only the part after the last '/'
 // is split, at its last '.': "data.old/run.dat" gives "data.old/run_avar.dat".
 // A name with no '.' gets "_avar" appended ("./run" gives "./run_avar").
-std::string result_file_name(const std::string& path);
+// Another `tag` names another result the same way ("run.dat", "oadev" gives
+// "run_oadev.dat").
+std::string result_file_name(const std::string& path, std::string_view tag = "avar");
 
 // The position of the last '.' in the file-name part of `path` (after the
 // last '/'), or npos when that part has none.

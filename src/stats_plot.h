@@ -1,0 +1,28 @@
+// The picture of a run of the standard statistics: every statistic as a
+// curve with error bars on log-log axes, with a legend, as SVG.
+#ifndef TAUSPAN_STATS_PLOT_H_
+#define TAUSPAN_STATS_PLOT_H_
+
+#include <string>
+#include <vector>
+
+#include "plot.h"
+#include "stats_file.h"
+
+namespace tauspan {
+
+// One statistic's rows under its name.
+struct StatsCurve {
+  std::string name;
+  std::vector<StatsRow> rows;
+};
+
+// One curve per statistic, in its own colour: the rows' deviations joined by
+// a line, a bar from min_dev to max_dev where both are positive and finite,
+// and the name in the legend. Rows whose tau or deviation is 0, negative,
+// infinite or NaN are left out and counted; `drawn` counts the others.
+Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& title);
+
+}  // namespace tauspan
+
+#endif  // TAUSPAN_STATS_PLOT_H_
