@@ -329,3 +329,35 @@ TEST(StandardInputTest, AFileOnStandardInputIsDataToo) {
 
 }  // namespace
 }  // namespace tauspan
+
+namespace tauspan {
+namespace {
+
+TEST(StandardInputTest, StatisticsFromAPipeIntoOutdir) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkdir(dir.path("out").c_str(), 0755), 0);
+  dir.write("t.dat", series("\t"));
+  RunOptions o;
+  o.stdin_text = "time,value\n" + series(",");
+  const RunResult r = run_in(
+      dir, {"-stat", "oadev,mdev", "-plot", "-sep", "comma", "-outdir", "out", "-"}, o);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Input: -\nReading data... found 12 datapoints\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Output: out/stdin_oadev.dat\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Output: out/stdin_mdev.dat\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Plot: out/stdin_oadev.svg\n"), std::string::npos);
+  EXPECT_EQ(ScratchDir::entries_of(dir.path("out")),
+            (std::vector<std::string>{"stdin_mdev.dat", "stdin_oadev.dat", "stdin_oadev.svg"}));
+  // The rows are those of the same samples from a tab-separated file.
+  const RunResult twin = run_in(dir, {"-stat", "oadev", "t.dat"});
+  EXPECT_EQ(twin.status, 0);
+  EXPECT_EQ(rows(dir.read("out/stdin_oadev.dat")), rows(dir.read("t_oadev.dat")));
+  // Results beside nothing: without -outdir they go into the current directory.
+  o.stdin_text = series("\t");
+  EXPECT_EQ(run_in(dir, {"-stat", "adev", "-"}, o).status, 0);
+  EXPECT_TRUE(dir.exists("stdin_adev.dat"));
+}
+
+}  // namespace
+}  // namespace tauspan
