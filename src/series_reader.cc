@@ -194,18 +194,27 @@ template <bool kPlain>
 }
 
 // Takes the whole lines in [p, e) and returns where the unfinished one
-// begins. One form per kind of line, so that the default's loop asks
-// nothing per line that it did not ask before other forms existed; and out
-// of line, so that its registers are its own. It runs once a chunk.
-template <bool kPlain>
-[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings, const char* buffer, const char* p,
-                       const char* e, bool has_nul, const SeparatorSet& set) {
+// begins. One form per kind of line, and per chunk with or without a NUL
+// byte, so that the default's loop asks nothing per line that it did not ask
+// before other forms existed; and out of line, so that its registers are
+// its own. It runs once a chunk.
+template <bool kPlain, bool kHasNul>
+[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings,
+                                         const char* buffer, const char* p, const char* e,
+                                         const SeparatorSet& set) {
   while (const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-    take_line<kPlain>(r, settings, buffer, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, has_nul,
+    take_line<kPlain>(r, settings, buffer, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, kHasNul,
                       set);
     p = nl + 1;
   }
   return p;
+}
+
+template <bool kPlain>
+const char* take_lines(Reader& r, const RunSettings& settings, const char* buffer, const char* p,
+                       const char* e, bool has_nul, const SeparatorSet& set) {
+  return has_nul ? take_lines<kPlain, true>(r, settings, buffer, p, e, set)
+                 : take_lines<kPlain, false>(r, settings, buffer, p, e, set);
 }
 
 // Offers the lines in [p, e) that will be taken next to look_at_line, until
