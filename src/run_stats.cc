@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -170,7 +171,7 @@ StatsRow stats_row(const PreparedGrid& prepared, Statistic s, int64_t m, double 
   row.tau = d.tau;
   row.n = d.n;
   row.dev = d.dev;
-  row.min_dev = row.max_dev = NAN;
+  row.min_dev = row.max_dev = std::numeric_limits<double>::quiet_NaN();
   if (d.n == 0) return row;
   row.alpha = noise_alpha(grid, s, m);
   if (row.alpha == kNoAlpha) return row;
