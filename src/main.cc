@@ -88,7 +88,7 @@ bool takes_value(const char* arg) {
 
 bool is_flag(const char* arg) {
   return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
-         is(arg, "-phase");
+         is(arg, "-phase") || is(arg, "-biascorr");
 }
 
 // Every data file that the walk will meet, known before the first runs, so
