@@ -85,9 +85,13 @@ TEST(LongTermRunTest, NistThousandPointSetFromFrequencyAndPhase) {
       SCOPED_TRACE(std::string(form) + " " + c.name);
       std::vector<std::vector<std::string>> rows;
       for (const auto& row : rows_of(d.read(std::string(form) + "_" + c.name + ".dat"))) {
-        if ((" " + std::string(c.factors) + " ").find(" " + row[0] + " ") != std::string::npos) {
-          rows.push_back(row);
-        }
+        std::string padded = " ";
+        padded += c.factors;
+        padded += ' ';
+        std::string field = " ";
+        field += row[0];
+        field += ' ';
+        if (padded.find(field) != std::string::npos) rows.push_back(row);
       }
       EXPECT_EQ(column(rows, 0), c.factors);
       EXPECT_EQ(column(rows, 5, c.digits), c.devs);
