@@ -37,7 +37,8 @@ TEST(ParseStatistics, TheFirstUnknownNameLeavesNone) {
     EXPECT_TRUE(p.statistics.empty());
     EXPECT_EQ(p.unknown, c.unknown);
   }
-  EXPECT_EQ(statistic_names(), "adev, oadev, mdev, tdev, hdev, ohdev");
+  EXPECT_EQ(statistic_names(), "adev, oadev, mdev, tdev, hdev, ohdev, totdev, mtotdev, ttotdev, htotdev, "
+            "theo1, mtie, tierms");
 }
 
 TEST(ParseTauSet, KeywordsAndLists) {
