@@ -27,9 +27,11 @@ _tauspan() {
       ;;
     -stat)
       # A comma-separated list: the names before the last comma stay.
+      local names="adev oadev mdev tdev hdev ohdev totdev mtotdev ttotdev htotdev theo1 mtie
+        tierms"
       local before=""
       [[ $cur == *,* ]] && before=${cur%,*},
-      mapfile -t COMPREPLY < <(compgen -P "$before" -W "adev oadev mdev tdev hdev ohdev" -- "${cur##*,}")
+      mapfile -t COMPREPLY < <(compgen -P "$before" -W "$names" -- "${cur##*,}")
       compopt -o nospace 2>/dev/null  # a comma and the next name may follow
       return 0
       ;;
@@ -39,7 +41,7 @@ _tauspan() {
   esac
   if [[ $cur == -* || $cur == /\? ]]; then
     local options="-time -data -tmult -n -numtaus -logtau -mintau -maxtau -nooverlap -jitter
-      -fast -plot -sep -timefmt -outdir -stat -phase -nominal -tau0 -taus -conf"
+      -fast -plot -sep -timefmt -outdir -stat -biascorr -phase -nominal -tau0 -taus -conf"
     # These work only as the first argument.
     ((COMP_CWORD == 1)) && options="$options -h -\\? /\\? --help --version"
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

@@ -17,11 +17,16 @@
 
 #include "difference_sums.h"
 #include "double_double.h"
+#include "theo1.h"
+#include "time_error.h"
+#include "total_deviations.h"
 
 namespace tauspan {
 namespace {
 
-constexpr std::string_view kNames[] = {"adev", "oadev", "mdev", "tdev", "hdev", "ohdev"};
+constexpr std::string_view kNames[] = {"adev",    "oadev",   "mdev",    "tdev",  "hdev",
+                                        "ohdev",   "totdev",  "mtotdev", "ttotdev",
+                                        "htotdev", "theo1",   "mtie",    "tierms"};
 
 // Mean of the present values, to take off frequency data.
 double mean_value(const Grid& g) {
@@ -114,7 +119,7 @@ PreparedGrid prepare_grid(const Grid& grid) {
 Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
   const Grid& g = *prepared.grid;
   Deviation row{m, static_cast<double>(m) * g.tau0, std::numeric_limits<double>::quiet_NaN(), 0};
-  if (m < 1 || m > max_factor(s, g)) return row;
+  if (is_long_term(s) || m < 1 || m > max_factor(s, g)) return row;
   const bool frequency = g.kind == DataKind::kFrequency;
   const int64_t n_freq = frequency_count(g);
   const int64_t n_phase = n_freq + 1;
@@ -165,6 +170,8 @@ Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
       d.span = frequency ? 3 * m - 1 : 3 * m;
       m_power *= m_power;
       break;
+    default:  // the long-term statistics, left out above
+      return row;
   }
   if (g.gaps > 0) {
     d.gap_prefix = prepared.gap_prefix.data();
@@ -189,6 +196,7 @@ int64_t frequency_count(const Grid& grid) {
 }
 
 int64_t default_max_factor(Statistic s, const Grid& grid) {
+  if (is_long_term(s)) return max_factor(s, grid);
   const int64_t n = frequency_count(grid);
   return s == Statistic::kAdev || s == Statistic::kHdev ? n / 5 : n / 4;
 }
@@ -205,6 +213,19 @@ int64_t max_factor(Statistic s, const Grid& grid) {
     case Statistic::kMdev:
     case Statistic::kTdev:
       return (n + 1) / 3;
+    case Statistic::kTotdev:
+      return totdev_max_factor(n + 1);
+    case Statistic::kMtotdev:
+    case Statistic::kTtotdev:
+      return mtotdev_max_factor(n + 1);
+    case Statistic::kHtotdev:
+      return htotdev_max_factor(n + 1);
+    case Statistic::kTheo1:
+      return theo1_max_factor(n + 1);
+    case Statistic::kMtie:
+      return mtie_max_factor(n + 1);
+    case Statistic::kTierms:
+      return tierms_max_factor(n + 1);
   }
   return 0;
 }

@@ -11,9 +11,30 @@
 
 namespace tauspan {
 
-enum class Statistic { kAdev, kOadev, kMdev, kTdev, kHdev, kOhdev };
+// The classical statistics come first; from kTotdev on, the total, Thêo1
+// and time-error statistics, which are computed from a LongTermSeries (see
+// long_term_rows.h) rather than by deviation() below.
+enum class Statistic {
+  kAdev,
+  kOadev,
+  kMdev,
+  kTdev,
+  kHdev,
+  kOhdev,
+  kTotdev,
+  kMtotdev,
+  kTtotdev,
+  kHtotdev,
+  kTheo1,
+  kMtie,
+  kTierms,
+};
 
-// "adev", "oadev", "mdev", "tdev", "hdev", "ohdev".
+// Whether `s` is one of the total, Thêo1 or time-error statistics.
+constexpr bool is_long_term(Statistic s) { return s >= Statistic::kTotdev; }
+
+// "adev", "oadev", "mdev", "tdev", "hdev", "ohdev", "totdev", "mtotdev",
+// "ttotdev", "htotdev", "theo1", "mtie", "tierms".
 std::string_view statistic_name(Statistic s);
 // The statistic of a name; false for an unknown one.
 bool parse_statistic(std::string_view name, Statistic& s);
@@ -53,7 +74,8 @@ struct Deviation {
 // its definition evaluated exactly on the grid's values (the tests see a few
 // units of 1e-16). Terms that need a missing sample are left out and not
 // counted in n (a frequency term needs every y it spans, a phase term the x
-// it uses). An m below 1 or above max_factor gives n 0 and a NaN deviation.
+// it uses). An m below 1 or above max_factor gives n 0 and a NaN deviation,
+// and so does a long-term statistic (is_long_term), which this does not compute.
 // Safe to call from several threads on one PreparedGrid.
 Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m);
 
@@ -62,11 +84,14 @@ Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m);
 int64_t frequency_count(const Grid& grid);
 
 // The largest averaging factor that the field's reference tools report by
-// default: N/5 for adev and hdev, N/4 for the others (N frequency samples).
+// default: N/5 for adev and hdev, N/4 for the other classical ones (N
+// frequency samples); for the long-term statistics, their max_factor.
 int64_t default_max_factor(Statistic s, const Grid& grid);
 
 // The largest averaging factor for which the statistic has at least one term
-// on a grid of this length (gaps aside).
+// on a grid of this length (gaps aside). On N phase points: totdev and mtie
+// N/2, mtotdev and ttotdev N/3, htotdev (N-1)/3, tierms N/4, theo1 the
+// largest even m below N.
 int64_t max_factor(Statistic s, const Grid& grid);
 
 }  // namespace tauspan

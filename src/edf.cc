@@ -38,8 +38,9 @@ Estimator estimator_of(Statistic statistic, int64_t m) {
       return {3, md, 1, false};
     case Statistic::kOhdev:
       return {3, md, md, false};
+    default:  // the long-term statistics have their own edf (total_edf.h)
+      return {};
   }
-  return {};
 }
 
 // The generalized autocovariance of the integrated phase under noise alpha,
@@ -214,6 +215,7 @@ double plain_white_pm_inverse(double m_terms, double r, int d) {
 }  // namespace
 
 double equivalent_dof(Statistic statistic, int alpha, int64_t m, int64_t phase_points) {
+  if (is_long_term(statistic)) return kNan;
   const Estimator e = estimator_of(statistic, m);
   if (m < 1 || alpha > 2 || alpha + 2 * e.d <= 1) return kNan;
   const double md = static_cast<double>(m);
@@ -238,7 +240,7 @@ double equivalent_dof(Statistic statistic, int alpha, int64_t m, int64_t phase_p
 }
 
 int64_t edf_phase_points(Statistic statistic, int64_t m, int64_t terms) {
-  if (m < 1 || terms < 1) return 0;
+  if (is_long_term(statistic) || m < 1 || terms < 1) return 0;
   const Estimator e = estimator_of(statistic, m);
   // The span of one term, then one stride (m / S samples) per further term.
   const int64_t span = e.modified ? m * (e.d + 1) : 1 + m * e.d;

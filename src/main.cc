@@ -62,8 +62,12 @@ void print_more_options() {
   say("%s", "\n Standard statistics, instead of the sweep (-n, -logtau, -mintau, -maxtau,\n"
             " -nooverlap, -jitter and -fast do not apply to them):\n");
   say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
-            "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev;\n"
+            "                     comma-separated: adev, oadev, mdev, tdev, hdev, ohdev,\n"
+            "                     totdev, mtotdev, ttotdev, htotdev, theo1 (even m,\n"
+            "                     tau 0.75 m tau0), mtie, tierms;\n"
             "                     each writes its own result file (run1234_oadev.dat)\n");
+  say("%s", "  -biascorr          Also remove the published noise bias from mtotdev,\n"
+            "                     ttotdev and htotdev (totdev's is removed always)\n");
   say("%s", "  -phase             The data column holds phase (time error, s); default:\n"
             "                     fractional frequency\n");
   say("%s", "  -nominal <f0>      The data column holds frequency around f0; analyse\n"
@@ -100,7 +104,7 @@ bool takes_value(const char* arg) {
 
 bool is_flag(const char* arg) {
   return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
-         is(arg, "-phase");
+         is(arg, "-phase") || is(arg, "-biascorr");
 }
 
 // Every data file that the walk will meet, known before the first runs, so

@@ -4,6 +4,8 @@
 #include "result_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +51,21 @@ void unregister_unfinished(const std::string& name) {
     }
   }
 }
+
+// Holds every signal back while alive: a signal that ends the run between
+// the creation of a temporary file and its registration would otherwise
+// leave the file behind. A signal that came meanwhile is handled at the end.
+struct SignalsHeld {
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+  sigset_t previous;
+};
 
 std::string describe(const char* what, const std::string& name, int error) {
   return std::string("cannot ") + what + " '" + name + "': " + std::strerror(error);
@@ -146,6 +163,7 @@ ResultFile open_result_file(const std::string& name) {
   const size_t file_name_size = name.size() - (slash == std::string::npos ? 0 : slash + 1);
   size_t limit = NAME_MAX;
   int error = 0;
+  const SignalsHeld held;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     if (file_name_size > limit) {  // the result name itself cannot be made
       error = ENAMETOOLONG;

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -11,6 +12,7 @@
 #include "console.h"
 #include "grid.h"
 #include "intervals.h"
+#include "long_term_rows.h"
 #include "output_place.h"
 #include "plot.h"
 #include "result_file.h"
@@ -74,8 +76,8 @@ int write_stats_plot(const std::string& path, const std::string& base, const Sta
 // One statistic's table on the console and in its result file. Returns its
 // exit status; `curve` gets the rows for the picture.
 int run_statistic(const std::string& path, const std::string& base, const StatsSettings& stats,
-                  Statistic s, const PreparedGrid& prepared, ProtectedFiles& protected_files,
-                  ResultFile& file, StatsCurve& curve) {
+                  Statistic s, const PreparedGrid& prepared, const LongTermSeries& long_term,
+                  ProtectedFiles& protected_files, ResultFile& file, StatsCurve& curve) {
   const Grid& grid = *prepared.grid;
   const std::string name = result_file_name(base, statistic_name(s));
   const std::string title(statistic_title(s));
@@ -85,13 +87,20 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
     return kFailed;
   }
   curve.name = statistic_name(s);
-  for (const int64_t m : averaging_factors(stats, s, grid)) {
-    const StatsRow row = stats_row(prepared, s, m, stats.confidence);
+  const std::vector<int64_t> factors = averaging_factors(stats, s, grid);
+  // The long-term statistics come all at once (Thêo1 shares work across m).
+  const std::vector<StatsRow> long_rows =
+      is_long_term(s) ? long_term_rows(long_term, grid, s, factors, stats) : std::vector<StatsRow>();
+  const std::string note = bias_note(s, stats.bias_correction);
+  for (size_t i = 0; i < factors.size(); ++i) {
+    const StatsRow row =
+        is_long_term(s) ? long_rows[i] : stats_row(prepared, s, factors[i], stats.confidence);
     if (row.n == 0) continue;
     if (curve.rows.empty()) {
+      if (!note.empty()) say("%s\n", note.c_str());
       say("%s\n", kStatsColumns);
       file = open_result_file(name);
-      write_text(file, stats_header(s, path, grid, stats.confidence));
+      write_text(file, stats_header(s, path, grid, stats.confidence, note));
     }
     say("%s", stats_console_row(row).c_str());
     write_text(file, stats_file_row(row));
@@ -150,12 +159,19 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   say("%s\n", grid_summary(grid).c_str());
 
   const PreparedGrid prepared = prepare_grid(grid);
+  LongTermSeries long_term;
+  for (const Statistic s : stats.statistics) {
+    if (is_long_term(s)) {
+      long_term = prepare_long_term(grid);
+      break;
+    }
+  }
   int status = 0;
   std::vector<StatsCurve> curves;
   for (const Statistic s : stats.statistics) {
     StatsCurve curve;
-    const int file_status =
-        run_statistic(path, base, stats, s, prepared, protected_files, out.result, curve);
+    const int file_status = run_statistic(path, base, stats, s, prepared, long_term,
+                                          protected_files, out.result, curve);
     if (file_status > status) status = file_status;
     if (settings.plot && !curve.rows.empty()) curves.push_back(std::move(curve));
   }
@@ -177,7 +193,7 @@ StatsRow stats_row(const PreparedGrid& prepared, Statistic s, int64_t m, double 
   row.tau = d.tau;
   row.n = d.n;
   row.dev = d.dev;
-  row.min_dev = row.max_dev = NAN;
+  row.min_dev = row.max_dev = std::numeric_limits<double>::quiet_NaN();
   if (d.n == 0) return row;
   row.alpha = noise_alpha(grid, s, m);
   if (row.alpha == kNoAlpha) return row;

@@ -38,6 +38,20 @@ std::string_view statistic_title(Statistic s) {
       return "Hadamard deviation";
     case Statistic::kOhdev:
       return "Overlapping Hadamard deviation";
+    case Statistic::kTotdev:
+      return "Total deviation";
+    case Statistic::kMtotdev:
+      return "Modified total deviation";
+    case Statistic::kTtotdev:
+      return "Time total deviation";
+    case Statistic::kHtotdev:
+      return "Hadamard total deviation";
+    case Statistic::kTheo1:
+      return "Theo1 deviation";
+    case Statistic::kMtie:
+      return "Maximum time interval error";
+    case Statistic::kTierms:
+      return "TIE rms";
   }
   return "Deviation";
 }
@@ -57,7 +71,7 @@ std::string grid_summary(const Grid& grid) {
 }
 
 std::string stats_header(Statistic s, const std::string& data_path, const Grid& grid,
-                         double confidence) {
+                         double confidence, const std::string& note) {
   std::string h = "#";
   h += statistic_title(s);
   h += " (";
@@ -67,6 +81,7 @@ std::string stats_header(Statistic s, const std::string& data_path, const Grid& 
   h += grid_summary(grid);
   h += '\n';
   h += "#Confidence " + format_number(confidence) + ", double-sided chi-squared intervals\n";
+  if (!note.empty()) h += "#" + note + "\n";
   h += "#";
   h += kStatsColumns;
   h += "\n";

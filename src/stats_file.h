@@ -39,9 +39,10 @@ std::string grid_summary(const Grid& grid);
 //   #Confidence 0.683, double-sided chi-squared intervals
 //   #AF	tau	n	alpha	min_dev	dev	max_dev
 // The path is shown by printable_path, so that a file name never starts a
-// line of its own.
+// line of its own. A `note` that is not empty (what bias the rows carry) is
+// one more comment line before the column titles.
 std::string stats_header(Statistic s, const std::string& data_path, const Grid& grid,
-                         double confidence);
+                         double confidence, const std::string& note = "");
 
 // A row of the result file: AF, n and alpha as integers, the others with 15
 // significant digits; "nan" for a missing alpha or bound.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "plot_frame.h"
 
@@ -31,7 +32,8 @@ std::string line(double x1, double y1, double x2, double y2) {
 
 Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& title) {
   Plot plot;
-  double x_lo = INFINITY, x_hi = 0, y_lo = INFINITY, y_hi = 0;
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  double x_lo = kInfinity, x_hi = 0, y_lo = kInfinity, y_hi = 0;
   for (const StatsCurve& c : curves) {
     for (const StatsRow& r : c.rows) {
       if (!drawable(r)) {

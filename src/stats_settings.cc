@@ -10,8 +10,11 @@
 namespace tauspan {
 namespace {
 
-constexpr Statistic kStatistics[] = {Statistic::kAdev, Statistic::kOadev, Statistic::kMdev,
-                                     Statistic::kTdev, Statistic::kHdev,  Statistic::kOhdev};
+constexpr Statistic kStatistics[] = {
+    Statistic::kAdev,    Statistic::kOadev,   Statistic::kMdev,    Statistic::kTdev,
+    Statistic::kHdev,    Statistic::kOhdev,   Statistic::kTotdev,  Statistic::kMtotdev,
+    Statistic::kTtotdev, Statistic::kHtotdev, Statistic::kTheo1,   Statistic::kMtie,
+    Statistic::kTierms};
 
 // The comma-separated parts of `text`; "" gives one empty part.
 std::vector<std::string_view> split_commas(std::string_view text) {
@@ -142,6 +145,9 @@ StatsOption apply_stats_option(std::string_view word, const char* value, StatsSe
     }
     settings.kind = DataKind::kPhase;
     o.echo = "Reading the data as phase (time error, s).";
+  } else if (word == "-biascorr") {
+    settings.bias_correction = true;
+    o.echo = "Removing the published noise bias from mtotdev, ttotdev and htotdev too.";
   } else if (word == "-nominal") {
     if (settings.kind == DataKind::kPhase) {
       o.error = "-nominal does not go with -phase: phase data has no nominal frequency";
@@ -202,8 +208,41 @@ StatsOption apply_stats_option(std::string_view word, const char* value, StatsSe
   return o;
 }
 
+namespace {
+
+// Thêo1's factors: even m only. The ladders start at 2 (octave 2, 4, 8, ...;
+// decade 2, 4, 10, 20, 40, ...), a list's tau is 0.75 m tau0 rounded to the
+// nearest even m.
+std::vector<int64_t> even_factors(const StatsSettings& settings, const Grid& grid) {
+  const int64_t largest = max_factor(Statistic::kTheo1, grid);
+  std::vector<int64_t> ms;
+  switch (settings.tau_set) {
+    case TauSet::kOctave:
+    case TauSet::kDecade:
+      for (const int64_t m : ladder(settings.tau_set, largest)) {
+        if (m >= 2) ms.push_back(m);
+      }
+      return ms;
+    case TauSet::kAll:
+      for (int64_t m = 2; m <= largest; m += 2) ms.push_back(m);
+      return ms;
+    case TauSet::kList:
+      break;
+  }
+  for (const double tau : settings.taus) {
+    const double m = 2 * std::round(tau / (1.5 * grid.tau0));
+    if (m >= 2 && m <= static_cast<double>(largest)) ms.push_back(static_cast<int64_t>(m));
+  }
+  std::sort(ms.begin(), ms.end());
+  ms.erase(std::unique(ms.begin(), ms.end()), ms.end());
+  return ms;
+}
+
+}  // namespace
+
 std::vector<int64_t> averaging_factors(const StatsSettings& settings, Statistic s,
                                        const Grid& grid) {
+  if (s == Statistic::kTheo1) return even_factors(settings, grid);
   switch (settings.tau_set) {
     case TauSet::kOctave:
     case TauSet::kDecade:

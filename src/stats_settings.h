@@ -31,6 +31,9 @@ struct StatsSettings {
   TauSet tau_set = TauSet::kOctave;
   std::vector<double> taus;  // in time units, for TauSet::kList
   double confidence = 0.683;
+  // -biascorr: remove the published noise bias from mtotdev, ttotdev and
+  // htotdev as well (totdev's is removed always).
+  bool bias_correction = false;
 };
 
 // The names of -stat's value, separated by commas. A name given twice counts
@@ -55,7 +58,7 @@ struct TauSetParse {
 TauSetParse parse_tau_set(std::string_view text);
 
 // Applies one option word of a -stat run, with its value (nullptr for
-// -phase, which takes none). `taken` is false for any other word. `echo` is
+// -phase and -biascorr, which take none). `taken` is false for any other word. `echo` is
 // the line (without its end) that says what was set; `error` says why the
 // value cannot be taken, and then nothing is set: an unknown statistic,
 // -nominal with -phase, a -tau0 or -nominal that is not positive, a -conf
@@ -74,6 +77,8 @@ bool stats_option_takes_value(std::string_view word);
 // least 1. Octave and decade stop at default_max_factor; all and a list at
 // max_factor. A list's taus are rounded to the nearest whole multiple of the
 // grid's tau0; those that round to 0 are dropped, and so are repeats.
+// Thêo1 takes even factors only: the ladders from 2, a list's tau read as
+// 0.75 m tau0 and rounded to the nearest even m.
 std::vector<int64_t> averaging_factors(const StatsSettings& settings, Statistic s,
                                        const Grid& grid);
 

@@ -75,6 +75,8 @@ Squares frequency_terms(const Grid& g, Statistic s, int64_t m, Quad& divisor) {
         sq.add(inner / static_cast<Quad>(m));
       }
       break;
+    default:  // the long-term statistics have references of their own
+      break;
   }
   return sq;
 }
@@ -114,6 +116,8 @@ Squares phase_terms(const Grid& g, Statistic s, int64_t m, Quad& divisor) {
         for (int64_t i = j; i < j + m; ++i) inner += x(i + 2 * m) - 2 * x(i + m) + x(i);
         sq.add(inner);
       }
+      break;
+    default:  // the long-term statistics have references of their own
       break;
   }
   return sq;

@@ -296,14 +296,17 @@ TEST(MaxFactor, LimitsOnTheNistSetInBothForms) {
   EXPECT_EQ(1, deviation(prepare_grid(eight), Statistic::kMdev, 3).n);
 }
 
-TEST(ParseStatistic, KnowsTheSixNamesAndNothingElse) {
+TEST(ParseStatistic, KnowsTheNamesAndNothingElse) {
   for (Statistic s : kAll) {
     Statistic parsed = Statistic::kAdev;
     EXPECT_TRUE(parse_statistic(statistic_name(s), parsed));
     EXPECT_EQ(s, parsed);
   }
   Statistic parsed;
-  for (const char* name : {"avar", "ADEV", "", "oadev ", "totdev"}) {
+  Statistic theo = Statistic::kAdev;
+  EXPECT_TRUE(parse_statistic("theo1", theo));
+  EXPECT_EQ(theo, Statistic::kTheo1);
+  for (const char* name : {"avar", "ADEV", "", "oadev ", "totvar", "theo"}) {
     EXPECT_FALSE(parse_statistic(name, parsed)) << name;
   }
 }

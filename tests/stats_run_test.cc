@@ -113,7 +113,9 @@ TEST(StatsOptionsTest, EachOptionEchoesWhatItSet) {
 }
 
 TEST(StatsOptionsTest, ARefusedValueStopsTheWalkWithStatus2) {
-  const std::string kValid = "(valid: adev, oadev, mdev, tdev, hdev, ohdev)";
+  const std::string kValid =
+      "(valid: adev, oadev, mdev, tdev, hdev, ohdev, totdev, mtotdev, ttotdev, htotdev, theo1, "
+      "mtie, tierms)";
   const struct {
     std::vector<std::string> args;
     std::string err;

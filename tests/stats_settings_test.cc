@@ -37,7 +37,8 @@ TEST(ParseStatistics, TheFirstUnknownNameLeavesNone) {
     EXPECT_TRUE(p.statistics.empty());
     EXPECT_EQ(p.unknown, c.unknown);
   }
-  EXPECT_EQ(statistic_names(), "adev, oadev, mdev, tdev, hdev, ohdev");
+  EXPECT_EQ(statistic_names(), "adev, oadev, mdev, tdev, hdev, ohdev, totdev, mtotdev, ttotdev, htotdev, "
+            "theo1, mtie, tierms");
 }
 
 TEST(ParseTauSet, KeywordsAndLists) {
@@ -53,27 +54,6 @@ TEST(ParseTauSet, KeywordsAndLists) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(parse_tau_set(bad).valid);
   }
-}
-
-TEST(ApplyStatsOption, EchoesWhatItSetAndRefusesWhatItCannotTake) {
-  StatsSettings s;
-  EXPECT_FALSE(apply_stats_option("-logtau", nullptr, s).taken);
-  EXPECT_EQ(apply_stats_option("-tau0", "0.25", s).echo,
-            "Using 0.25 as the sampling interval tau0.");
-  EXPECT_EQ(s.tau0, 0.25);
-  // A refused value leaves the setting as it was.
-  EXPECT_EQ(apply_stats_option("-tau0", "-1", s).error,
-            "-tau0 needs a positive sampling interval, not '-1'");
-  EXPECT_EQ(apply_stats_option("-conf", "1", s).error,
-            "-conf needs a confidence between 0 and 1, not '1'");
-  EXPECT_EQ(s.tau0, 0.25);
-  EXPECT_EQ(s.confidence, 0.683);
-  EXPECT_EQ(apply_stats_option("-nominal", "1e7", s).echo,
-            "Reading the data as frequency around 10000000.");
-  EXPECT_NE(apply_stats_option("-phase", nullptr, s).error, "");
-  EXPECT_EQ(s.kind, DataKind::kFrequency);
-  EXPECT_TRUE(stats_option_takes_value("-taus"));
-  EXPECT_FALSE(stats_option_takes_value("-phase"));
 }
 
 TEST(AveragingFactors, OctaveAndDecadeStopAtTheDefaultLargestFactor) {
