@@ -53,7 +53,7 @@ template <bool kPlain>
                                                           uint64_t row_index,
                                                           const RunSettings& settings,
                                                           const SeparatorSet& set) {
-  const auto separator = [&set](char c) {
+  const auto separator = [&](char c) {
     if constexpr (kPlain) {
       return c == '\t';
     } else {
