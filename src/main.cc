@@ -181,7 +181,7 @@ int run(int argc, char** argv, FileRun run_one) {
       const int file_status =
           stats.statistics.empty()
               ? run_one(arg, file_settings, protected_files)
-              : run_stats_file(arg, file_settings, stats, {say, report});
+              : run_stats_file(arg, file_settings, stats, protected_files);
       if (file_status > status) status = file_status;
     }
   }

@@ -10,28 +10,6 @@
 namespace tauspan {
 namespace {
 
-// Control characters as C escapes; every other byte as it is.
-std::string escape_controls(const std::string& s) {
-  std::string out;
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7f) {
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", u);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 // A number as %.15g writes it, but "nan" whatever the NaN's sign.
 std::string file_number(double x) { return std::isnan(x) ? "nan" : format_number(x); }
 
@@ -84,7 +62,7 @@ std::string stats_header(Statistic s, const std::string& data_path, const Grid& 
   h += statistic_title(s);
   h += " (";
   h += statistic_name(s);
-  h += ") of " + escape_controls(data_path) + "\n";
+  h += ") of " + printable_path(data_path) + "\n";
   h += '#';
   h += grid_summary(grid);
   h += '\n';

@@ -38,7 +38,7 @@ std::string grid_summary(const Grid& grid);
 //   #Phase data, tau0 1, 1001 samples, 0 gaps
 //   #Confidence 0.683, double-sided chi-squared intervals
 //   #AF	tau	n	alpha	min_dev	dev	max_dev
-// Control characters of the path are escaped ("\n" as a backslash and n), so
+// The path is shown by printable_path ("\n" as a backslash and n), so
 // that a file name never starts a line of its own.
 std::string stats_header(Statistic s, const std::string& data_path, const Grid& grid,
                          double confidence);
