@@ -1,5 +1,6 @@
 // Whole -stat runs under the faults that the default run already survives:
-// data files in the way of outputs, memory limits and awkward names. Each checks what is left on disk.
+// data files in the way of outputs, memory limits and awkward names. Each
+// checks what is left on disk.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
