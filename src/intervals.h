@@ -16,9 +16,13 @@ namespace tauspan {
 // tell (fewer than 3 frequency averages, or no spread). From the lag-1
 // autocorrelation of the averages at m (frequency: means of m slots; phase:
 // every m-th slot) when at least 30 remain, else from the B1 ratio, with
-// R(n) telling white from flicker PM. An average that needs a missing slot
-// is left out. O(N) per call.
+// R(n) telling white from flicker PM (from overlapping terms m/16 apart
+// where that leaves at least 256 of them). An average that needs a missing slot is left out.
+// O(N/m) per call on the prefix sums of prepare_grid.
 inline constexpr int kNoAlpha = 99;
+int noise_alpha(const PreparedGrid& prepared, Statistic s, int64_t m);
+
+// The same for a grid alone: builds its prefix sums, so O(N) per call.
 int noise_alpha(const Grid& grid, Statistic s, int64_t m);
 
 // Equivalent degrees of freedom of statistic `s` at averaging factor m for

@@ -108,9 +108,10 @@ Deviation one_deviation(const LongTermSeries& series, Statistic s, int64_t m) {
 
 }  // namespace
 
-std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const Grid& grid, Statistic s,
-                                     const std::vector<int64_t>& factors,
+std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const PreparedGrid& prepared,
+                                     Statistic s, const std::vector<int64_t>& factors,
                                      const StatsSettings& settings) {
+  const Grid& grid = *prepared.grid;
   std::vector<Deviation> devs;
   if (s == Statistic::kTheo1) {
     // One call for the whole list: dense factors share their sums.
@@ -131,7 +132,7 @@ std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const Grid& g
     Statistic classical = Statistic::kOadev;
     int64_t at = 0;
     if (d.n > 0 && noise_statistic(s, d.m, classical, at)) {
-      row.alpha = noise_alpha(grid, classical, at);
+      row.alpha = noise_alpha(prepared, classical, at);
       row.dev /= std::sqrt(
           bias_divisor(s, row.alpha, d, record_length, settings.bias_correction));
       if (row.alpha != kNoAlpha) {

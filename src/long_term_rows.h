@@ -22,9 +22,10 @@ namespace tauspan {
 // and ttotdev, ohdev's for htotdev; MTIE and TIE rms have none and no
 // interval. totdev is always freed of its flicker and random-walk FM bias;
 // with settings.bias_correction mtotdev, ttotdev and htotdev are freed of
-// theirs; Thêo1 never. `series` is prepare_long_term(grid).
-std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const Grid& grid, Statistic s,
-                                     const std::vector<int64_t>& factors,
+// theirs; Thêo1 never. `series` is prepare_long_term of the prepared grid's
+// grid.
+std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const PreparedGrid& prepared,
+                                     Statistic s, const std::vector<int64_t>& factors,
                                      const StatsSettings& settings);
 
 // The result file's comment line (without '#' and line end) that says what

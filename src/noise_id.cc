@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "double_double.h"
 #include "intervals.h"
 
 namespace tauspan {
@@ -20,6 +21,13 @@ constexpr int64_t kMinAutocorrelationPoints = 30;
 // Fewest frequency averages for which the B1 ratio depends on the noise
 // (with two it is 1 whatever the noise).
 constexpr int64_t kMinB1Averages = 3;
+
+// R(n) takes its terms this many to an averaging factor (every term below
+// this factor), but never fewer than kMinRatioTerms of them: neighbouring
+// terms share all but a sliver of their samples, so the ratio loses next to
+// nothing, and each row costs O(N/m) plus a constant.
+constexpr int64_t kRatioTermsPerFactor = 16;
+constexpr int64_t kMinRatioTerms = 256;
 
 // A series with holes: value[k] counts only where present[k] is 1.
 struct Series {
@@ -38,16 +46,35 @@ double first_present_value(const Grid& grid) {
   return 0;
 }
 
+// Whether slots [begin, end) all hold a sample.
+bool whole(const PreparedGrid& p, size_t begin, size_t end) {
+  return p.gap_prefix.empty() || p.gap_prefix[end] == p.gap_prefix[begin];
+}
+
+// Entry k of a double-double prefix sum.
+HiLo<double> at(const std::vector<double>& hi, const std::vector<double>& lo, size_t k) {
+  return {hi[k], lo[k]};
+}
+
+HiLo<double> minus(HiLo<double> a, HiLo<double> b) { return add(a, HiLo<double>{-b.hi, -b.lo}); }
+
+// The second difference a - 2b + c of prefix-sum entries, as (a - b) - (b - c).
+HiLo<double> second_difference(HiLo<double> a, HiLo<double> b, HiLo<double> c) {
+  return minus(minus(a, b), minus(b, c));
+}
+
 // The grid at factor m: means of m consecutive frequency slots (present only
-// when all m are), or every m-th phase slot. Values are taken relative to the
-// first sample, so a large offset (phase near 1e9 s, a frequency far from
-// its noise) is gone before anything is summed.
-Series averaged(const Grid& grid, int64_t m) {
+// when all m are), or every m-th phase slot. Frequency means come from the
+// phase's prefix sums (which hold y less its mean); phase values are taken
+// relative to the first sample, so a large offset (phase near 1e9 s) is gone
+// before anything is summed.
+Series averaged(const PreparedGrid& p, int64_t m) {
+  const Grid& grid = *p.grid;
   const size_t slots = grid.values.size();
   const size_t step = static_cast<size_t>(m);
-  const double reference = first_present_value(grid);
   Series z;
   if (grid.kind == DataKind::kPhase) {
+    const double reference = first_present_value(grid);
     for (size_t i = 0; i < slots; i += step) {
       z.value.push_back(grid.present[i] ? grid.values[i] - reference : 0);
       z.present.push_back(grid.present[i]);
@@ -55,17 +82,11 @@ Series averaged(const Grid& grid, int64_t m) {
     return z;
   }
   for (size_t start = 0; start + step <= slots; start += step) {
-    double sum = 0;
-    uint8_t whole = 1;
-    for (size_t i = start; i < start + step; ++i) {
-      if (!grid.present[i]) {
-        whole = 0;
-        break;
-      }
-      sum += grid.values[i] - reference;
-    }
-    z.value.push_back(whole ? sum / static_cast<double>(m) : 0);
-    z.present.push_back(whole);
+    const uint8_t all = whole(p, start, start + step);
+    const double sum =
+        minus(at(p.phase_hi, p.phase_lo, start + step), at(p.phase_hi, p.phase_lo, start)).hi;
+    z.value.push_back(all ? sum / static_cast<double>(m) : 0);
+    z.present.push_back(all);
   }
   return z;
 }
@@ -178,69 +199,54 @@ double b1_expected(double n, int mu) {
   return n * (1 - std::pow(n, mu)) / (2 * (n - 1) * (1 - std::pow(2.0, mu)));
 }
 
-// The overlapping Allan variance and the modified Allan variance at m from
-// the whole grid, each up to the same factor; their ratio R(n) is 1/m for
-// white PM and about 1.5 ln(256/27) / (1.038 + 3 ln(pi m)) for flicker PM.
-// NaN when either has no term.
-double modified_to_allan_ratio(const Grid& grid, int64_t m) {
+// The overlapping Allan variance and the modified Allan variance at m, each
+// up to the same factor, from every term or from terms evenly apart (see
+// kRatioTermsPerFactor); their ratio
+// R(n) is 1/m for white PM and about 1.5 ln(256/27) / (1.038 + 3 ln(pi m))
+// for flicker PM. NaN when either has no term.
+double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
+  const Grid& grid = *p.grid;
   const size_t slots = grid.values.size();
   const size_t step = static_cast<size_t>(m);
-  const double reference = first_present_value(grid);
-  // m times the frequency average over slots [i, i + m) (tau0 cancels).
   const bool phase = grid.kind == DataKind::kPhase;
-  const size_t windows = slots < step + (phase ? 1 : 0) ? 0 : slots - step + (phase ? 0 : 1);
-  std::vector<double> mean(windows, 0.0);
-  std::vector<uint8_t> ok(windows, 0);
-  if (phase) {
-    for (size_t i = 0; i < windows; ++i) {
-      ok[i] = grid.present[i] && grid.present[i + step];
-      if (ok[i]) mean[i] = grid.values[i + step] - grid.values[i];
-    }
-  } else {
-    double sum = 0;
-    size_t missing = 0;
-    for (size_t i = 0; i < slots; ++i) {
-      if (grid.present[i]) {
-        sum += grid.values[i] - reference;
-      } else {
-        ++missing;
-      }
-      if (i >= step) {
-        if (grid.present[i - step]) {
-          sum -= grid.values[i - step] - reference;
-        } else {
-          --missing;
-        }
-      }
-      if (i + 1 >= step) {
-        ok[i + 1 - step] = missing == 0;
-        if (missing == 0) mean[i + 1 - step] = sum;
-      }
-    }
-  }
-  // Allan terms D_i = mean_i+m - mean_i, in place.
-  const size_t terms = windows > step ? windows - step : 0;
+  const auto starts = static_cast<int64_t>(slots) - 3 * m;  // about as many of either term
+  const size_t stride = static_cast<size_t>(
+      std::max<int64_t>(1, std::min(m / kRatioTermsPerFactor, starts / kMinRatioTerms)));
+  // A frequency Allan term is the second difference of the phase at lag m
+  // and spans slots [i, i + 2m); a phase term uses x_i, x_i+m and x_i+2m.
+  // A modified term is the sum of m consecutive Allan terms: the third
+  // difference of the phase's running sum, spanning [i, i + 3m - 1) of
+  // frequency slots or [i, i + 3m) of phase slots.
+  const size_t allan_span = phase ? 2 * step + 1 : 2 * step;
+  const size_t modified_span = phase ? 3 * step : 3 * step - 1;
   double allan = 0;
   int64_t allan_terms = 0;
-  for (size_t i = 0; i < terms; ++i) {
-    ok[i] = ok[i] && ok[i + step];
-    mean[i] = ok[i] ? mean[i + step] - mean[i] : 0;
-    allan += mean[i] * mean[i];
-    allan_terms += ok[i];
-  }
-  // Modified terms: m times the mean of m consecutive Allan terms.
-  double modified = 0;
-  double window_sum = 0;
-  int64_t modified_terms = 0;
-  int64_t window_missing = 0;
-  for (size_t i = 0; i < terms; ++i) {
-    const bool leaves = i >= step;
-    window_sum += mean[i] - (leaves ? mean[i - step] : 0);
-    window_missing += (ok[i] ? 0 : 1) - (leaves && !ok[i - step] ? 1 : 0);
-    if (i + 1 >= step && window_missing == 0) {
-      modified += window_sum * window_sum;
-      ++modified_terms;
+  for (size_t i = 0; i + allan_span <= slots; i += stride) {
+    double d;
+    if (phase) {
+      if (!grid.present[i] || !grid.present[i + step] || !grid.present[i + 2 * step]) continue;
+      const double* x = grid.values.data() + i;
+      d = (x[2 * step] - x[step]) - (x[step] - x[0]);
+    } else {
+      if (!whole(p, i, i + 2 * step)) continue;
+      d = second_difference(at(p.phase_hi, p.phase_lo, i + 2 * step),
+                            at(p.phase_hi, p.phase_lo, i + step), at(p.phase_hi, p.phase_lo, i))
+              .hi;
     }
+    allan += d * d;
+    ++allan_terms;
+  }
+  double modified = 0;
+  int64_t modified_terms = 0;
+  for (size_t i = 0; i + modified_span <= slots; i += stride) {
+    if (!whole(p, i, i + modified_span)) continue;
+    const HiLo<double> s0 = at(p.sum_hi, p.sum_lo, i);
+    const HiLo<double> s1 = at(p.sum_hi, p.sum_lo, i + step);
+    const HiLo<double> s2 = at(p.sum_hi, p.sum_lo, i + 2 * step);
+    const HiLo<double> s3 = at(p.sum_hi, p.sum_lo, i + 3 * step);
+    const double d = minus(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
+    modified += d * d;
+    ++modified_terms;
   }
   if (allan_terms == 0 || modified_terms == 0) return std::numeric_limits<double>::quiet_NaN();
   const double md = static_cast<double>(m);
@@ -249,7 +255,7 @@ double modified_to_allan_ratio(const Grid& grid, int64_t m) {
 }
 
 // White or flicker PM, which the B1 ratio cannot tell apart, by R(n).
-int pm_alpha(const Grid& grid, int64_t m) {
+int pm_alpha(const PreparedGrid& grid, int64_t m) {
   // At m = 1 the two variances are one and the same.
   if (m == 1) return 2;
   const double ratio = modified_to_allan_ratio(grid, m);
@@ -263,7 +269,7 @@ int pm_alpha(const Grid& grid, int64_t m) {
 // The B1 ratio against its expected values for Allan-variance slopes mu = 1
 // (random-walk FM), 0 (flicker FM), -1 (white FM) and -2 (white or flicker
 // PM), the boundaries at their geometric means.
-int b1_alpha(const Grid& grid, const Series& averages, int64_t m) {
+int b1_alpha(const PreparedGrid& grid, const Series& averages, int64_t m) {
   double sum = 0;
   int64_t n = 0;
   for (size_t k = 0; k < averages.value.size(); ++k) {
@@ -295,14 +301,20 @@ int b1_alpha(const Grid& grid, const Series& averages, int64_t m) {
 
 }  // namespace
 
-int noise_alpha(const Grid& grid, Statistic s, int64_t m) {
+int noise_alpha(const PreparedGrid& prepared, Statistic s, int64_t m) {
+  const Grid& grid = *prepared.grid;
   if (m < 1 || grid.values.empty() || grid.present.size() != grid.values.size()) return kNoAlpha;
   const bool hadamard = s == Statistic::kHdev || s == Statistic::kOhdev;
-  const Series z = averaged(grid, m);
+  const Series z = averaged(prepared, m);
   if (count_present(z) >= kMinAutocorrelationPoints) {
     return autocorrelation_alpha(z, grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
   }
-  return b1_alpha(grid, grid.kind == DataKind::kPhase ? difference(z) : z, m);
+  return b1_alpha(prepared, grid.kind == DataKind::kPhase ? difference(z) : z, m);
+}
+
+int noise_alpha(const Grid& grid, Statistic s, int64_t m) {
+  if (m < 1 || grid.values.empty() || grid.present.size() != grid.values.size()) return kNoAlpha;
+  return noise_alpha(prepare_grid(grid), s, m);
 }
 
 }  // namespace tauspan

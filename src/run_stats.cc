@@ -90,7 +90,7 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
   const std::vector<int64_t> factors = averaging_factors(stats, s, grid);
   // The long-term statistics come all at once (Thêo1 shares work across m).
   const std::vector<StatsRow> long_rows =
-      is_long_term(s) ? long_term_rows(long_term, grid, s, factors, stats) : std::vector<StatsRow>();
+      is_long_term(s) ? long_term_rows(long_term, prepared, s, factors, stats) : std::vector<StatsRow>();
   const std::string note = bias_note(s, stats.bias_correction);
   for (size_t i = 0; i < factors.size(); ++i) {
     const StatsRow row =
@@ -175,7 +175,9 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
     if (file_status > status) status = file_status;
     if (settings.plot && !curve.rows.empty()) curves.push_back(std::move(curve));
   }
-  if (settings.plot) {
+  // A picture beside an old or missing result would tell a different story
+  // from the tables: it comes only when every result file is in place.
+  if (settings.plot && status == 0) {
     const int plot_status =
         write_stats_plot(path, base, stats, grid, curves, protected_files, out.picture);
     if (plot_status > status) status = plot_status;
@@ -186,7 +188,6 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
 }  // namespace
 
 StatsRow stats_row(const PreparedGrid& prepared, Statistic s, int64_t m, double p) {
-  const Grid& grid = *prepared.grid;
   const Deviation d = deviation(prepared, s, m);
   StatsRow row;
   row.m = m;
@@ -195,7 +196,7 @@ StatsRow stats_row(const PreparedGrid& prepared, Statistic s, int64_t m, double 
   row.dev = d.dev;
   row.min_dev = row.max_dev = std::numeric_limits<double>::quiet_NaN();
   if (d.n == 0) return row;
-  row.alpha = noise_alpha(grid, s, m);
+  row.alpha = noise_alpha(prepared, s, m);
   if (row.alpha == kNoAlpha) return row;
   // A record with gaps has the edf of a shorter one with as many terms.
   const double edf = equivalent_dof(s, row.alpha, m, edf_phase_points(s, m, d.n));
