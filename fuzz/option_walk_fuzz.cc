@@ -51,13 +51,16 @@ tauspan::SampleSeries parse_text(const std::string& text, const tauspan::RunSett
 // for each choice of columns and time multiplier.
 std::string g_a_text;
 std::string g_b_text;
-std::map<std::tuple<bool, int32_t, int32_t, uint64_t>, tauspan::SampleSeries> g_parsed;
+std::map<std::tuple<bool, int32_t, int32_t, uint64_t, std::string, tauspan::TimeFormat>,
+         tauspan::SampleSeries>
+    g_parsed;
 
 // The scratch directory holds the two files of set_up, itself, and what the
 // runs of the current input made (every such name has "_avar", or "_" and a
-// statistic's name).
+// statistic's name); "-" is standard input, which here is empty.
 bool may_exist(const std::string& path) {
-  return path == "a.dat" || path == "b.dat" || path == "." || path.find('_') != std::string::npos;
+  return path == "a.dat" || path == "b.dat" || path == "." || path == "-" ||
+         path.find('_') != std::string::npos;
 }
 
 // The data files, from their text. The real reader, which has a fuzzer of
@@ -69,8 +72,8 @@ tauspan::SeriesRead read_text(const std::string& path, const tauspan::RunSetting
   if (path == "a.dat" || path == "b.dat") {
     uint64_t multiplier;  // by its bits: a NaN is a key like any other
     std::memcpy(&multiplier, &settings.time_multiplier, sizeof multiplier);
-    const auto key =
-        std::make_tuple(path == "a.dat", settings.time_column, settings.data_column, multiplier);
+    const auto key = std::make_tuple(path == "a.dat", settings.time_column, settings.data_column,
+                                     multiplier, settings.separators, settings.time_format);
     auto it = g_parsed.find(key);
     if (it == g_parsed.end()) {
       if (g_parsed.size() > 4096) g_parsed.clear();
@@ -80,6 +83,7 @@ tauspan::SeriesRead read_text(const std::string& path, const tauspan::RunSetting
     r.samples = it->second;
     return r;
   }
+  if (path == "-") return r;  // standard input, which here is empty
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     r.error = "cannot open '" + path + "': " + std::strerror(errno);

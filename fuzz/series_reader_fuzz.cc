@@ -1,6 +1,6 @@
-// The reader on arbitrary bytes, with varied columns, multipliers and read
-// buffers: it must accept exactly the samples that the literal reader
-// accepts. Buffers of a few bytes make most lines long, so the pieces in
+// The reader on arbitrary bytes, with varied columns, multipliers,
+// separators, forms of time and read buffers: it must accept exactly the
+// samples that the literal reader accepts. Buffers of a few bytes make most lines long, so the pieces in
 // which long lines and long numbers are taken get fuzzed as much as the
 // lines that fit.
 #include <cstdlib>
@@ -26,6 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.time_column = (choice & 7) - 2;
   s.data_column = ((choice >> 3) & 7) - 2;
   s.time_multiplier = kMultipliers[in.byte() % 5];
+  static const char* const kSeparators[] = {"\t", "\t", ",", ";", " \t", ", ", "|:\t"};
+  static const tauspan::TimeFormat kForms[] = {
+      tauspan::TimeFormat::kNumber, tauspan::TimeFormat::kNumber, tauspan::TimeFormat::kIso,
+      tauspan::TimeFormat::kMjd};
+  const uint8_t form = in.byte();
+  s.separators = std::string(kSeparators[form % 7]);
+  s.time_format = kForms[(form >> 3) % 4];
   tauspan::ReadOptions options;
   options.buffer_size = kBuffers[in.byte() % 8];
   const std::string_view text = in.rest();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "series_reader.h"
+#include "time_format.h"
 
 namespace tauspan {
 namespace {
@@ -197,21 +198,30 @@ namespace {
 void end_field(LongLine& line, const RunSettings& settings) {
   if (line.reading_number) {
     const double x = field_number(long_number_text(line.number));
-    if (line.field == settings.time_column) line.fields.time = settings.time_multiplier * x;
+    if (line.field == settings.time_column && settings.time_format == TimeFormat::kNumber) {
+      line.fields.time = settings.time_multiplier * x;
+    }
     if (line.field == settings.data_column) line.fields.value = x;
+  }
+  if (line.reading_time) {
+    if (const auto t = time_field(line.time_text, settings.time_format)) {
+      line.fields.time = settings.time_multiplier * *t;
+    }
   }
   line.in_field = false;
   line.reading_number = false;
+  line.reading_time = false;
   if (line.field == line.last_field) line.ended = true;
 }
 
 }  // namespace
 
-LongLine begin_long_line(char first, int64_t last_field) {
+LongLine begin_long_line(char first, int64_t last_field, const SeparatorSet* separators) {
   LongLine line;
   line.active = true;
   line.comment = first == '#';
   line.last_field = last_field;
+  line.separators = separators;
   return line;
 }
 
@@ -219,27 +229,42 @@ void feed_long_line(LongLine& line, const char* b, const char* e, const RunSetti
   if (line.comment || line.ended) return;
   const auto* nul = static_cast<const char*>(std::memchr(b, '\0', static_cast<size_t>(e - b)));
   if (nul) e = nul;
+  const SeparatorSet* const set = line.separators;
+  const auto separator = [set](char c) { return set ? separates(*set, c) : c == '\t'; };
+  const bool plain_time = settings.time_format == TimeFormat::kNumber;
   while (b < e && !line.ended) {
     if (!line.in_field) {
-      while (b < e && *b == '\t') ++b;
+      while (b < e && separator(*b)) ++b;
       if (b == e) break;
       if (++line.field > line.last_field) {
         line.ended = true;
         break;
       }
       line.in_field = true;
-      line.reading_number =
-          is_numeric_field(std::string_view(b, 1)) &&
-          (line.field == settings.time_column || line.field == settings.data_column);
+      const bool time = line.field == settings.time_column;
+      line.reading_number = is_numeric_field(std::string_view(b, 1)) &&
+                            ((time && plain_time) || line.field == settings.data_column);
       if (line.reading_number) line.number = LongNumber();
+      line.reading_time = time && !plain_time;
+      if (line.reading_time) line.time_text.clear();
     }
-    const auto* tab = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));
-    const char* const end = tab ? tab : e;
+    const char* stop = nullptr;  // the separator that ends the field, if in this piece
+    if (!set) {
+      stop = static_cast<const char*>(std::memchr(b, '\t', static_cast<size_t>(e - b)));
+    } else {
+      stop = std::find_if(b, e, separator);
+      if (stop == e) stop = nullptr;
+    }
+    const char* const end = stop ? stop : e;
     if (line.reading_number) {
       feed_long_number(line.number, std::string_view(b, static_cast<size_t>(end - b)));
     }
+    if (line.reading_time && line.time_text.size() <= kLongestTimeField) {
+      const size_t room = kLongestTimeField + 1 - line.time_text.size();
+      line.time_text.append(b, std::min(room, static_cast<size_t>(end - b)));
+    }
     b = end;
-    if (tab) end_field(line, settings);
+    if (stop) end_field(line, settings);
   }
   if (nul && !line.ended) {  // the content ends here
     if (line.in_field) end_field(line, settings);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "field_split.h"
 #include "sample.h"
 
 namespace tauspan {
@@ -57,21 +58,26 @@ void feed_long_number(LongNumber& number, std::string_view piece);
 std::string long_number_text(const LongNumber& number);
 
 // Where a long line stands. Fields are split, numbers recognised and read
-// as parse_line does it.
+// as parse_line does it; a time in the iso or mjd form is kept as text, of
+// which kLongestTimeField + 1 bytes tell whether it is too long to be one.
 struct LongLine {
   bool active = false;
   bool comment = false;  // the whole line is skipped and counts as no row
   bool ended = false;    // past a NUL or the last needed field: the rest is skipped
   bool in_field = false;
   bool reading_number = false;  // the field in hand is needed and numeric
+  bool reading_time = false;    // the field in hand is a time in the iso or mjd form
   int64_t last_field = -1;      // the highest field index the settings need
   int64_t field = -1;           // index of the field in hand or the last one
   Sample fields;                // the needed fields found so far, kMissing where not
   LongNumber number;
+  std::string time_text;
+  const SeparatorSet* separators = nullptr;  // null: tabs alone
 };
 
-// A long line whose first byte is `first`.
-LongLine begin_long_line(char first, int64_t last_field);
+// A long line whose first byte is `first`, split by `separators` (null for
+// tabs alone, which must then outlive the line).
+LongLine begin_long_line(char first, int64_t last_field, const SeparatorSet* separators);
 
 // Takes the next piece [b, e) of the line's content (no newline in it).
 void feed_long_line(LongLine& line, const char* b, const char* e, const RunSettings& settings);

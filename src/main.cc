@@ -9,6 +9,7 @@
 #include <string>
 
 #include "console.h"
+#include "input_options.h"
 #include "process_setup.h"
 #include "protected_files.h"
 #include "run_default.h"
@@ -45,8 +46,19 @@ void print_more_options() {
             "                     picture, named like the result file with the extension\n"
             "                     svg (run1234_avar.svg); with -stat, every statistic with\n"
             "                     its error bars (run1234_oadev.svg)\n");
+  say("%s", "  -sep <set>         Fields are separated by 'set': tab (default), comma,\n"
+            "                     semicolon, space (blanks and tabs), or the characters\n"
+            "                     themselves (-sep ',;'); a run of them is one separator\n");
+  say("%s", "  -timefmt <form>    The time column holds number (default), iso (ISO 8601\n"
+            "                     date and time, 2024-01-31T13:16:50.25Z, as seconds since\n"
+            "                     1970-01-01 UTC) or mjd (modified Julian date in days)\n");
+  say("%s", "  -outdir <dir>      Write result files and pictures into 'dir', which must\n"
+            "                     exist, instead of beside each data file\n");
+  say("%s", "  -h, -?, /?         Print the usage text (as the first argument)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");
+  say("%s", "\n A data file '-' is standard input; its results are named as for stdin.dat\n"
+            " (stdin_avar.dat, stdin_oadev.dat), in -outdir or the current directory.\n");
   say("%s", "\n Standard statistics, instead of the sweep (-n, -logtau, -mintau, -maxtau,\n"
             " -nooverlap, -jitter and -fast do not apply to them):\n");
   say("%s", "  -stat <names>      Compute these statistics for the data files after it,\n"
@@ -87,7 +99,7 @@ bool is(const char* arg, const char* word) { return std::strcmp(arg, word) == 0;
 bool takes_value(const char* arg) {
   return is(arg, "-time") || is(arg, "-data") || is(arg, "-tmult") || is(arg, "-numtaus") ||
          is(arg, "-n") || is(arg, "-mintau") || is(arg, "-maxtau") || is(arg, "-jitter") ||
-         stats_option_takes_value(arg);
+         is_input_option(arg) || stats_option_takes_value(arg);
 }
 
 bool is_flag(const char* arg) {
@@ -178,6 +190,13 @@ int run(int argc, char** argv, FileRun run_one, StatsFileRun run_stats_one) {
     } else if (is(arg, "-jitter")) {
       settings.jitter = std::strtod(argv[++i], nullptr);
       say("Allowing %f fractional jitter in bin spacing.\n", settings.jitter);
+    } else if (const InputOption in = apply_input_option(arg, argv[i + 1], settings); in.taken) {
+      ++i;
+      if (!in.echo.empty()) say("%s\n", in.echo.c_str());
+      if (!in.error.empty()) {
+        report(in.error);
+        return in.status;
+      }
     } else {
       if (!data_column_given) data_column = time_column + 1;
       RunSettings file_settings = settings;

@@ -14,6 +14,14 @@ bool identity(const std::string& path, std::pair<uint64_t, uint64_t>& id) {
   return true;
 }
 
+// Standard input, which "-" stands for: a file redirected there is data too.
+bool descriptor_identity(int fd, std::pair<uint64_t, uint64_t>& id) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
 }  // namespace
 
 void protect_file(ProtectedFiles& files, const std::string& path) {
@@ -27,7 +35,9 @@ std::string protected_target(ProtectedFiles& files, const std::string& output) {
   // up now finds what they named at the start (or what a run made since).
   for (const std::string& path : files.unresolved) {
     std::pair<uint64_t, uint64_t> data;
-    if (identity(path, data)) files.by_identity.emplace(data, path);
+    if (path == "-" ? descriptor_identity(0, data) : identity(path, data)) {
+      files.by_identity.emplace(data, path);
+    }
   }
   files.unresolved.clear();
   const auto it = files.by_identity.find(id);

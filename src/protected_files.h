@@ -19,8 +19,9 @@ struct ProtectedFiles {
   std::map<std::pair<uint64_t, uint64_t>, std::string> by_identity;  // to the path named
 };
 
-// Adds the file that `path` names (following links). Nothing is looked up
-// yet; a path that names no file when it is looked up protects nothing.
+// Adds the file that `path` names (following links); "-" names the file or
+// pipe on standard input. Nothing is looked up yet; a path that names no
+// file when it is looked up protects nothing.
 void protect_file(ProtectedFiles& files, const std::string& path);
 
 // The path of the protected file that `output` names (by name, hard link or

@@ -13,6 +13,7 @@
 
 #include "allan.h"
 #include "console.h"
+#include "output_place.h"
 #include "plot.h"
 #include "progress.h"
 #include "result_file.h"
@@ -102,15 +103,19 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   const SampleSeries& series = read.samples;
   const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
   say(" found %i datapoints\n", count);
+  const std::string hint =
+      read.error.empty() ? separator_hint(path, read.look, series.size(), settings) : "";
   if (series.size() < static_cast<size_t>(kMinPoints)) {
     say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
     say("Only found %i, need at least %i\n", count, kMinPoints);
+    if (!hint.empty()) report(hint);
     if (!read.error.empty()) {
       report(read.error);
       return kFailed;
     }
     return 0;
   }
+  if (!hint.empty()) report(hint);
 
   // A file that was read is data from now on, whatever made it; and a result
   // must not replace data, whatever its name.
@@ -173,7 +178,7 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
 
 int run_file(const std::string& path, const RunSettings& settings,
              ProtectedFiles& protected_files, SeriesSource source) {
-  const std::string result_name = result_file_name(path);
+  const std::string result_name = result_file_name(result_base(path, settings.output_dir));
   say("Input: %s\n", path.c_str());
   say("Reading data...");
   std::fflush(stdout);  // a long read shows its progress line at once

@@ -13,6 +13,7 @@
 #include "grid.h"
 #include "intervals.h"
 #include "long_term_rows.h"
+#include "output_place.h"
 #include "plot.h"
 #include "result_file.h"
 #include "stats_plot.h"
@@ -46,11 +47,12 @@ std::string plot_title(const std::string& path, const StatsSettings& stats, cons
 }
 
 // The picture, once every result file is in place. Returns its exit status.
-int write_stats_plot(const std::string& path, const StatsSettings& stats, const Grid& grid,
-                     const std::vector<StatsCurve>& curves, ProtectedFiles& protected_files,
-                     ResultFile& file) {
+// `base` is the path that output names are made from (result_base).
+int write_stats_plot(const std::string& path, const std::string& base, const StatsSettings& stats,
+                     const Grid& grid, const std::vector<StatsCurve>& curves,
+                     ProtectedFiles& protected_files, ResultFile& file) {
   const std::string name =
-      plot_file_name(result_file_name(path, statistic_name(stats.statistics.front())));
+      plot_file_name(result_file_name(base, statistic_name(stats.statistics.front())));
   const Plot plot = make_stats_plot(curves, plot_title(path, stats, grid));
   if (plot.drawn == 0) {
     report("no plot for '" + path + "': no tau with a positive, finite deviation");
@@ -73,11 +75,11 @@ int write_stats_plot(const std::string& path, const StatsSettings& stats, const 
 
 // One statistic's table on the console and in its result file. Returns its
 // exit status; `curve` gets the rows for the picture.
-int run_statistic(const std::string& path, const StatsSettings& stats, Statistic s,
-                  const PreparedGrid& prepared, const LongTermSeries& long_term,
+int run_statistic(const std::string& path, const std::string& base, const StatsSettings& stats,
+                  Statistic s, const PreparedGrid& prepared, const LongTermSeries& long_term,
                   ProtectedFiles& protected_files, ResultFile& file, StatsCurve& curve) {
   const Grid& grid = *prepared.grid;
-  const std::string name = result_file_name(path, statistic_name(s));
+  const std::string name = result_file_name(base, statistic_name(s));
   const std::string title(statistic_title(s));
   say("\n%s (%s)\n", title.c_str(), std::string(statistic_name(s)).c_str());
   if (const std::string target = protected_target(protected_files, name); !target.empty()) {
@@ -126,15 +128,20 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   const size_t size = read.samples.size();
   const auto count = static_cast<int>(size > INT_MAX ? INT_MAX : size);
   say(" found %i datapoints\n", count);
+  const std::string hint =
+      read.error.empty() ? separator_hint(path, read.look, size, settings) : "";
   if (size < static_cast<size_t>(kMinPoints)) {
     say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
     say("Only found %i, need at least %i\n", count, kMinPoints);
+    if (!hint.empty()) report(hint);
     if (!read.error.empty()) {
       report(read.error);
       return kFailed;
     }
     return 0;
   }
+  if (!hint.empty()) report(hint);
+  const std::string base = result_base(path, settings.output_dir);
   // A file that was read is data from now on, whatever made it.
   protect_file(protected_files, path);
 
@@ -163,8 +170,8 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   std::vector<StatsCurve> curves;
   for (const Statistic s : stats.statistics) {
     StatsCurve curve;
-    const int file_status = run_statistic(path, stats, s, prepared, long_term, protected_files,
-                                          out.result, curve);
+    const int file_status = run_statistic(path, base, stats, s, prepared, long_term,
+                                          protected_files, out.result, curve);
     if (file_status > status) status = file_status;
     if (settings.plot && !curve.rows.empty()) curves.push_back(std::move(curve));
   }
@@ -172,7 +179,7 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   // from the tables: it comes only when every result file is in place.
   if (settings.plot && status == 0) {
     const int plot_status =
-        write_stats_plot(path, stats, grid, curves, protected_files, out.picture);
+        write_stats_plot(path, base, stats, grid, curves, protected_files, out.picture);
     if (plot_status > status) status = plot_status;
   }
   return status;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace tauspan {
@@ -25,6 +26,10 @@ struct Sample {
 // so a window is a run of indices rather than a copy.
 using SampleSeries = std::vector<Sample>;
 
+// How the time column is written: a plain number (read as atof reads it),
+// an ISO 8601 date and time, or a modified Julian date in days.
+enum class TimeFormat : uint8_t { kNumber, kIso, kMjd };
+
 // The settings of one run. Columns are 0-based field indices; a negative
 // column stands for the row number. A tau of 0 is derived from the series.
 struct RunSettings {
@@ -39,6 +44,9 @@ struct RunSettings {
   double jitter = 0;
   bool running_sums = false;  // bin means from running sums (-fast)
   bool plot = false;          // also write an SVG picture (-plot)
+  std::string separators = "\t";  // the bytes that separate fields (-sep)
+  TimeFormat time_format = TimeFormat::kNumber;  // -timefmt
+  std::string output_dir;  // where results go (-outdir); empty: beside the data file
 };
 
 }  // namespace tauspan

@@ -9,113 +9,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
 
+#include "field_split.h"
 #include "long_line.h"
+#include "time_format.h"
 
 namespace tauspan {
 namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// from_chars rounds correctly, as glibc's strtod does, but knows neither
-// leading blanks, '+', hex nor the inf/nan words; those, and anything out of
-// range, go to strtod. Of a plain decimal both take the same longest prefix.
-bool fits_from_chars(std::string_view f) {
-  size_t i = f[0] == '-' ? 1 : 0;
-  if (i == f.size()) return false;
-  if (f[i] == '.') return i + 1 < f.size() && is_digit(f[i + 1]);
-  if (!is_digit(f[i])) return false;
-  return !(f[i] == '0' && i + 1 < f.size() && (f[i + 1] == 'x' || f[i + 1] == 'X'));
-}
-
-// Eight ASCII digits at p, as a number: the usual SWAR steps, two digits,
-// then four, then eight at a time.
-[[gnu::always_inline]] inline bool eight_digits(const char* p, uint64_t& value) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if (((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) !=
-      0x3333333333333333) {
-    return false;
-  }
-  v -= 0x3030303030303030;
-  v = (v * 10) + (v >> 8);
-  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
-  value = v;
-  return true;
-}
-
-// Appends the digits at p to m, returning the end of them. m wraps when
-// there are more than 19; the caller counts them.
-[[gnu::always_inline]] inline const char* take_digits(const char* p, const char* e, uint64_t& m) {
-  uint64_t eight;
-  while (e - p >= 8 && eight_digits(p, eight)) {
-    m = m * 100000000 + eight;
-    p += 8;
-  }
-  for (; p < e && is_digit(*p); ++p) m = m * 10 + static_cast<uint64_t>(*p - '0');
-  return p;
-}
-
-// The commonest fields, such as "1699999999.123" or "-0.000417", exactly:
-// when the digits make an integer m below 2^53 and the decimal exponent e
-// has |e| <= 22, both m and 10^|e| are doubles, so the one multiplication or
-// division rounds the true value correctly, as strtod does. Returns false
-// for anything else. Takes the same longest prefix as strtod.
-[[gnu::always_inline]] inline bool small_decimal(std::string_view f, double& out) {
-  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const char* p = f.data();
-  const char* const e = p + f.size();
-  const bool negative = *p == '-';
-  if (negative) ++p;
-  const char* const start = p;
-  while (p < e && *p == '0') ++p;  // leading zeros carry no digit
-  uint64_t m = 0;
-  const char* first = p;
-  p = take_digits(p, e, m);
-  ptrdiff_t digits = p - first;
-  int exponent = 0;
-  bool any = p > start;
-  if (p < e && *p == '.') {
-    const char* const fraction = ++p;
-    if (m == 0) {
-      while (p < e && *p == '0') ++p;
-      first = p;
-    }
-    p = take_digits(p, e, m);
-    digits += p - first;
-    exponent = -static_cast<int>(std::min<ptrdiff_t>(p - fraction, 10000));
-    any = any || p > fraction;
-  }
-  if (digits > 19) return false;  // m may have wrapped
-  if (!any) return false;
-  if (p < e && (*p == 'e' || *p == 'E')) {
-    const char* q = p + 1;
-    const bool exp_negative = q < e && *q == '-';
-    if (q < e && (*q == '-' || *q == '+')) ++q;
-    if (q < e && is_digit(*q)) {
-      int x = 0;
-      for (; q < e && is_digit(*q); ++q) {
-        if (x > 1000) return false;
-        x = x * 10 + (*q - '0');
-      }
-      exponent += exp_negative ? -x : x;
-    }
-  }
-  if (m > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
-  double x = static_cast<double>(m);
-  x = exponent < 0 ? x / kPow10[-exponent] : x * kPow10[exponent];
-  out = negative ? -x : x;
-  return true;
-}
 
 std::string describe(const char* what, const std::string& path, int error) {
   return std::string("cannot ") + what + " '" + path + "': " + std::strerror(error);
@@ -141,54 +45,71 @@ int64_t last_needed_field(const RunSettings& s) {
   return r;
 }
 
-}  // namespace
-
-double field_number(std::string_view field) {
-  if (field.empty()) return 0;
-  if (fits_from_chars(field)) {
-    double x = 0;
-    if (small_decimal(field, x)) return x;
-    const auto [ptr, ec] = std::from_chars(field.data(), field.data() + field.size(), x);
-    if (ec == std::errc()) return x;
-  }
-  const std::string copy(field);  // strtod wants the terminating zero
-  return std::strtod(copy.c_str(), nullptr);
-}
-
-namespace {
-
-// parse_line for a line known to hold no NUL byte.
+// parse_line for a line known to hold no NUL byte. The plain form is the
+// default's: tabs alone separate fields and times are plain numbers. The
+// other takes any separators (from `set`) and any form of time.
+template <bool kPlain>
 [[gnu::always_inline]] inline LineResult parse_clean_line(std::string_view line,
                                                           uint64_t row_index,
-                                                          const RunSettings& settings) {
+                                                          const RunSettings& settings,
+                                                          const SeparatorSet& set) {
+  const auto separator = [&](char c) {
+    if constexpr (kPlain) {
+      return c == '\t';
+    } else {
+      return separates(set, c);
+    }
+  };
   const int64_t last_field = last_needed_field(settings);
   Sample fields;
   const char* p = line.data();
   const char* const e = p + line.size();
   for (int64_t index = 0; index <= last_field; ++index) {
-    while (p < e && *p == '\t') ++p;
+    while (p < e && separator(*p)) ++p;
     if (p == e) break;
     const char* end = p;
-    while (end < e && *end != '\t') ++end;  // fields are short: cheaper than memchr
+    while (end < e && !separator(*end)) ++end;  // fields are short: cheaper than memchr
     const std::string_view field(p, static_cast<size_t>(end - p));
-    if (is_numeric_field(field) &&
-        (index == settings.time_column || index == settings.data_column)) {
-      const double x = field_number(field);
-      if (index == settings.time_column) fields.time = settings.time_multiplier * x;
-      if (index == settings.data_column) fields.value = x;
+    if constexpr (kPlain) {
+      if (is_numeric_field(field) &&
+          (index == settings.time_column || index == settings.data_column)) {
+        const double x = field_number(field);
+        if (index == settings.time_column) fields.time = settings.time_multiplier * x;
+        if (index == settings.data_column) fields.value = x;
+      }
+    } else {
+      if (index == settings.time_column) {
+        if (const auto t = time_field(field, settings.time_format)) {
+          fields.time = settings.time_multiplier * *t;
+        }
+      }
+      if (index == settings.data_column && is_numeric_field(field)) {
+        fields.value = field_number(field);
+      }
     }
     p = end;
   }
   return complete_line(fields, row_index, settings);
 }
 
+// Whether the settings take the plain form of parse_clean_line.
+bool is_plain(const RunSettings& settings) {
+  return tab_only(settings.separators) && settings.time_format == TimeFormat::kNumber;
+}
+
+std::string_view before_nul(std::string_view line) {
+  if (const size_t nul = line.find('\0'); nul != std::string_view::npos) {
+    return line.substr(0, nul);
+  }
+  return line;
+}
+
 }  // namespace
 
 LineResult parse_line(std::string_view line, uint64_t row_index, const RunSettings& settings) {
-  if (const size_t nul = line.find('\0'); nul != std::string_view::npos) {
-    line = line.substr(0, nul);
-  }
-  return parse_clean_line(line, row_index, settings);
+  line = before_nul(line);
+  if (is_plain(settings)) return parse_clean_line<true>(line, row_index, settings, {});
+  return parse_clean_line<false>(line, row_index, settings, separator_set(settings.separators));
 }
 
 namespace {
@@ -202,6 +123,7 @@ struct Reader {
   uint64_t buffer_offset = 0;  // where in the data the buffer's first byte lies
   uint64_t row_index = 0;
   SampleSeries samples;
+  SeparatorLook look;
 };
 
 // A size is only a claim until it has been read (a sparse file can claim
@@ -260,6 +182,65 @@ constexpr double kMostGrowth = 16;
   ++r.row_index;
 }
 
+// One line that fits the buffer: [b, e) is its content, in `buffer`.
+template <bool kPlain>
+[[gnu::always_inline]] inline void take_line(Reader& r, const RunSettings& settings,
+                                             const char* buffer, const char* b, const char* e,
+                                             bool has_nul, const SeparatorSet& set) {
+  if (b < e && *b == '#') return;
+  std::string_view line(b, static_cast<size_t>(e - b));
+  if (has_nul) line = before_nul(line);
+  keep(r, parse_clean_line<kPlain>(line, r.row_index, settings, set), buffer, e);
+}
+
+// Takes the whole lines in [p, e) and returns where the unfinished one
+// begins. One form per kind of line, and per chunk with or without a NUL
+// byte, so that the default's loop asks nothing per line that it did not ask
+// before other forms existed; and out of line, so that its registers are
+// its own. It runs once a chunk.
+template <bool kPlain, bool kHasNul>
+[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings,
+                                         const char* buffer, const char* p, const char* e,
+                                         const SeparatorSet& set) {
+  while (const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
+    take_line<kPlain>(r, settings, buffer, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, kHasNul,
+                      set);
+    p = nl + 1;
+  }
+  return p;
+}
+
+template <bool kPlain>
+const char* take_lines(Reader& r, const RunSettings& settings, const char* buffer, const char* p,
+                       const char* e, bool has_nul, const SeparatorSet& set) {
+  return has_nul ? take_lines<kPlain, true>(r, settings, buffer, p, e, set)
+                 : take_lines<kPlain, false>(r, settings, buffer, p, e, set);
+}
+
+// Offers the lines in [p, e) that will be taken next to look_at_line, until
+// it has seen enough: whole lines, and with `at_end` the last one without a
+// newline. Lines are parsed again here, which for a hundred costs nothing,
+// rather than asked about in the loop that takes every line.
+void look_at_lines(Reader& r, const char* p, const char* e, bool has_nul, bool plain,
+                   const SeparatorSet& set, bool at_end) {
+  uint64_t row = r.row_index;
+  while (r.look.offered < kLinesLookedAt && p < e) {
+    const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+    if (!nl && !at_end) return;
+    const char* const end = !nl ? e : nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+    if (!(p < end && *p == '#')) {
+      std::string_view line(p, static_cast<size_t>(end - p));
+      if (has_nul) line = before_nul(line);
+      const LineResult result = plain ? parse_clean_line<true>(line, row, r.settings, set)
+                                      : parse_clean_line<false>(line, row, r.settings, set);
+      look_at_line(r.look, line, result.accepted, r.settings);
+      ++row;
+    }
+    if (!nl) return;
+    p = nl + 1;
+  }
+}
+
 void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
   if (!line.comment) {
     keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings), buffer,
@@ -289,7 +270,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   // A sample needs its fields up to the last needed one, each a byte and a
   // tab, the last a byte and the newline; with none needed, the newline.
   const uint64_t shortest = last_field < 0 ? 1 : 2 * static_cast<uint64_t>(last_field + 1);
-  Reader r{settings, last_field, shortest, file_size, 0, 0, SampleSeries()};
+  Reader r{settings, last_field, shortest, file_size, 0, 0, SampleSeries(), SeparatorLook()};
   const size_t buffer_size = std::max<size_t>(options.buffer_size, 2);
   const auto buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
   char* const buf = buffer.get();
@@ -298,13 +279,9 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   bool chunk_has_nul = true;  // most files have none: then no line needs a search
   uint64_t bytes_read = 0;
 
-  auto handle = [&](const char* b, const char* e) {
-    if (b < e && *b == '#') return;
-    const std::string_view line(b, static_cast<size_t>(e - b));
-    keep(r, chunk_has_nul ? parse_line(line, r.row_index, settings)
-                          : parse_clean_line(line, r.row_index, settings),
-         buf, e);
-  };
+  const bool plain = is_plain(settings);
+  const SeparatorSet set = separator_set(settings.separators);
+
   // Feeds [b, e) of a long line, except a carriage return at its end, which
   // waits at the front of buf until the next read shows whether a newline
   // follows it.
@@ -319,7 +296,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   for (;;) {
     if (have == buffer_size) {
       // The line fills the buffer: from here on it is taken in pieces.
-      long_line = begin_long_line(buf[0], r.last_field);
+      long_line = begin_long_line(buf[0], r.last_field, tab_only(settings.separators) ? nullptr : &set);
       feed_holding_return(buf, buf + have);
     }
     const ssize_t n = read_some(in, buf + have, buffer_size - have);
@@ -336,7 +313,12 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
         feed_long_line(long_line, buf, buf + have, settings);
         finish_long_line(r, long_line, buf, buf + have);
       } else if (have > 0) {
-        handle(buf, buf + have);
+        look_at_lines(r, buf, buf + have, chunk_has_nul, plain, set, true);
+        if (plain) {
+          take_line<true>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+        } else {
+          take_line<false>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+        }
       }
       break;
     }
@@ -356,10 +338,9 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
       finish_long_line(r, long_line, buf, end);
       p = nl + 1;
     }
-    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-      handle(p, nl > p && nl[-1] == '\r' ? nl - 1 : nl);
-      p = nl + 1;
-    }
+    if (r.look.offered < kLinesLookedAt) look_at_lines(r, p, e, chunk_has_nul, plain, set, false);
+    p = plain ? take_lines<true>(r, settings, buf, p, e, chunk_has_nul, set)
+              : take_lines<false>(r, settings, buf, p, e, chunk_has_nul, set);
     have = static_cast<size_t>(e - p);
     r.buffer_offset += static_cast<uint64_t>(p - buf);
     std::memmove(buf, p, have);
@@ -367,6 +348,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   // Growth by half can leave a third of the storage unused for the whole run.
   SeriesRead result;
   result.samples = std::move(r.samples);
+  result.look = r.look;
   SampleSeries& samples = result.samples;
   if (samples.capacity() - samples.size() > samples.size() / 8) samples.shrink_to_fit();
   return result;
@@ -392,6 +374,10 @@ SeriesRead read_series_text(std::string_view text, const RunSettings& settings,
 
 SeriesRead read_series(const std::string& path, const RunSettings& settings,
                        ReadProgress progress, void* context) {
+  ReadOptions options;
+  options.progress = progress;
+  options.context = context;
+  if (path == "-") return read_series_fd(0, path, settings, options);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     SeriesRead result;
@@ -399,9 +385,6 @@ SeriesRead read_series(const std::string& path, const RunSettings& settings,
     return result;
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  ReadOptions options;
-  options.progress = progress;
-  options.context = context;
   SeriesRead result = read_series_fd(fd, path, settings, options);
   ::close(fd);
   return result;

@@ -6,17 +6,21 @@
 #include <string>
 #include <string_view>
 
+#include "field_number.h"
 #include "sample.h"
+#include "separator_hint.h"
 
 namespace tauspan {
 
 struct SeriesRead {
   SampleSeries samples;  // file order; empty whenever `error` is set
   std::string error;     // "cannot open 'x': <cause>" or "cannot read ...", else empty
+  SeparatorLook look;    // what the first lines that fit the buffer suggest
 };
 
-// Reads every line of the file at `path` and keeps those that give both a
-// time and a value (uses time_column, data_column and time_multiplier).
+// Reads every line of the file at `path` ("-": standard input) and keeps
+// those that give both a time and a value (uses time_column, data_column,
+// time_multiplier, separators and time_format).
 // Lines whose first byte is '#' are skipped and not counted as rows; every
 // other line, blank or rejected, counts. A NUL byte ends a line's content; a
 // carriage return just before a newline belongs to the line end. Lines may be
@@ -57,17 +61,6 @@ struct LineResult {
 };
 LineResult parse_line(std::string_view line, uint64_t row_index,
                       const RunSettings& settings);
-
-// The number that atof reads from a field: leading blanks skipped, the
-// longest valid prefix converted (hex, inf and nan included), 0 when there
-// is none. Plain decimals take a faster path that gives the same double.
-double field_number(std::string_view field);
-
-// Whether a field counts as numeric: its first byte, as a signed char, is
-// not above '9'. So bytes 0x80-0xFF are numeric and letters are not.
-inline bool is_numeric_field(std::string_view field) {
-  return !field.empty() && static_cast<signed char>(field.front()) <= '9';
-}
 
 }  // namespace tauspan
 

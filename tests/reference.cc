@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "time_format.h"
+
 namespace tauspan::reference {
 namespace {
 
@@ -36,9 +38,17 @@ SampleSeries read_stream(std::istream& in, const RunSettings& settings) {
     double value = kMissing;
     std::vector<char> buf(line.c_str(), line.c_str() + line.size() + 1);
     int index = 0;
-    for (char* f = std::strtok(buf.data(), "\t"); f; f = std::strtok(nullptr, "\t"), ++index) {
+    const char* const separators = settings.separators.c_str();
+    for (char* f = std::strtok(buf.data(), separators); f;
+         f = std::strtok(nullptr, separators), ++index) {
       if (static_cast<signed char>(f[0]) > '9') continue;
-      if (index == settings.time_column) time = settings.time_multiplier * std::atof(f);
+      if (index == settings.time_column) {
+        if (settings.time_format == TimeFormat::kNumber) {
+          time = settings.time_multiplier * std::atof(f);
+        } else if (const auto t = time_field(f, settings.time_format)) {
+          time = settings.time_multiplier * *t;
+        }
+      }
       if (index == settings.data_column) value = std::atof(f);
     }
     if (settings.time_column < 0) time = static_cast<double>(row_index) * settings.time_multiplier;

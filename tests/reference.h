@@ -1,6 +1,7 @@
 // Literal implementations of the reader and the bin averaging, kept as the
 // yardstick for the fast ones: a double-ended queue for the window, a fresh
-// pass per mean, getline + strtok + atof per line.
+// pass per mean, getline + strtok + atof per line (dates and MJDs through
+// time_field: here the splitting is what is checked).
 #ifndef TAUSPAN_TESTS_REFERENCE_H_
 #define TAUSPAN_TESTS_REFERENCE_H_
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace tauspan::test {
 
@@ -46,9 +48,11 @@ bool ScratchDir::exists(const std::string& name) const {
   return std::filesystem::exists(path(name));
 }
 
-std::vector<std::string> ScratchDir::entries() const {
+std::vector<std::string> ScratchDir::entries() const { return entries_of(dir); }
+
+std::vector<std::string> ScratchDir::entries_of(const std::string& directory) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+  for (const auto& e : std::filesystem::directory_iterator(directory)) {
     names.push_back(e.path().filename().string());
   }
   std::sort(names.begin(), names.end());
@@ -70,6 +74,8 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
     ::close(err_pipe[0]);
     err_pipe[0] = terminal;
   }
+  int in_pipe[2] = {-1, -1};
+  if (options.stdin_text && ::pipe(in_pipe) != 0) throw std::runtime_error("pipe failed");
   std::vector<std::string> argv_text{TAUSPAN_EXE};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -93,6 +99,17 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
     ::close(out_pipe[1]);
     ::close(err_pipe[0]);
     ::close(err_pipe[1]);
+    if (options.stdin_text) {
+      ::dup2(in_pipe[0], 0);
+      ::close(in_pipe[0]);
+      ::close(in_pipe[1]);
+    }
+    if (!options.stdin_path.empty()) {
+      const int in = ::open(options.stdin_path.c_str(), O_RDONLY);
+      if (in < 0) ::_exit(125);
+      ::dup2(in, 0);
+      ::close(in);
+    }
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
     if (options.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
@@ -118,6 +135,23 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  // The text goes in from a thread of its own, so that a child that writes
+  // before it has read everything cannot stall both.
+  std::thread feeder;
+  if (options.stdin_text) {
+    ::close(in_pipe[0]);
+    feeder = std::thread([fd = in_pipe[1], text = *options.stdin_text] {
+      const sighandler_t old = ::signal(SIGPIPE, SIG_IGN);
+      for (size_t at = 0; at < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      ::signal(SIGPIPE, old);
+      ::close(fd);
+    });
+  }
 
   RunResult result;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
@@ -149,6 +183,7 @@ RunResult run_tool(const std::vector<std::string>& args, const RunOptions& optio
     }
     if (watching && options.watch(pid, result)) watching = false;
   }
+  if (feeder.joinable()) feeder.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

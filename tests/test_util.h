@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct ScratchDir {
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
   std::vector<std::string> entries() const;  // sorted, hidden ones included
+  static std::vector<std::string> entries_of(const std::string& directory);
 
   std::string dir;
 };
@@ -34,6 +36,8 @@ struct RunOptions {
   long long memory_limit = -1;     // RLIMIT_AS in bytes, if >= 0
   long long cpu_seconds = -1;      // soft RLIMIT_CPU (SIGXCPU when reached), if >= 0
   std::vector<int> closed_fds;     // of 0, 1 and 2: closed in the child (their output is lost)
+  std::optional<std::string> stdin_text;  // written to the child's stdin through a pipe
+  std::string stdin_path;                 // a file opened as the child's stdin, if set
   bool stderr_terminal = false;    // stderr is a pseudo-terminal, read into `err`
   size_t stdout_lines = SIZE_MAX;  // close the read end of stdout after so many lines
   // Called with the child's pid and its output so far, until it returns true.
