@@ -20,6 +20,28 @@
 #include "sweep_estimate.h"
 
 namespace tauspan {
+
+int place_picture(const std::string& path, const std::string& name, const Plot& plot,
+                  ProtectedFiles& protected_files, ResultFile& file) {
+  if (plot.drawn == 0) {
+    report("no plot for '" + path + "': no tau with a positive, finite deviation");
+    return kFailed;
+  }
+  if (const std::string target = protected_target(protected_files, name); !target.empty()) {
+    report(refusal("plot", path, name, target));
+    return kFailed;
+  }
+  file = open_result_file(name);
+  write_text(file, plot.svg);
+  const std::string error = close_result_file(file);
+  if (!error.empty()) {
+    report(error);
+    return kFailed;
+  }
+  say("Plot: %s\n", name.c_str());
+  return 0;
+}
+
 namespace {
 
 // The files a run may be writing, so that a failure anywhere removes both.
@@ -74,23 +96,7 @@ int write_plot(const std::string& path, const std::string& result_name,
                             (settings.overlap ? "overlapped" : "non-overlapped") + ", " +
                             (settings.log_spacing ? "logarithmic" : "linear") + " taus";
   const Plot plot = make_plot(points, title);
-  if (plot.drawn == 0) {
-    report("no plot for '" + path + "': no tau with a positive, finite deviation");
-    return kFailed;
-  }
-  if (const std::string target = protected_target(protected_files, name); !target.empty()) {
-    report(refusal("plot", path, name, target));
-    return kFailed;
-  }
-  file = open_result_file(name);
-  write_text(file, plot.svg);
-  const std::string error = close_result_file(file);
-  if (!error.empty()) {
-    report(error);
-    return kFailed;
-  }
-  say("Plot: %s\n", name.c_str());
-  return 0;
+  return place_picture(path, name, plot, protected_files, file);
 }
 
 // The run after "Reading data...": everything that may throw.

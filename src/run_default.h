@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "plot.h"
 #include "protected_files.h"
+#include "result_file.h"
 #include "sample.h"
 #include "series_reader.h"
 
@@ -26,6 +28,13 @@ using SeriesSource = SeriesRead (*)(const std::string& path, const RunSettings& 
 // cause, its temporary files removed, status kFailed.
 int run_file(const std::string& path, const RunSettings& settings,
              ProtectedFiles& protected_files, SeriesSource source = read_series);
+
+// Writes a drawn picture under `name` as safely as a result file, unless it
+// would replace a protected file, and says so on the console. Returns the
+// exit status for it: kFailed when nothing could be drawn, the name is
+// refused or the file cannot be written (each reported on stderr).
+int place_picture(const std::string& path, const std::string& name, const Plot& plot,
+                  ProtectedFiles& protected_files, ResultFile& file);
 
 // The run the option walk gives each data file: run_file with read_series,
 // or another in the option-walk fuzzer.

@@ -54,23 +54,7 @@ int write_stats_plot(const std::string& path, const std::string& base, const Sta
   const std::string name =
       plot_file_name(result_file_name(base, statistic_name(stats.statistics.front())));
   const Plot plot = make_stats_plot(curves, plot_title(path, stats, grid));
-  if (plot.drawn == 0) {
-    report("no plot for '" + path + "': no tau with a positive, finite deviation");
-    return kFailed;
-  }
-  if (const std::string target = protected_target(protected_files, name); !target.empty()) {
-    report(refusal("plot", path, name, target));
-    return kFailed;
-  }
-  file = open_result_file(name);
-  write_text(file, plot.svg);
-  const std::string error = close_result_file(file);
-  if (!error.empty()) {
-    report(error);
-    return kFailed;
-  }
-  say("Plot: %s\n", name.c_str());
-  return 0;
+  return place_picture(path, name, plot, protected_files, file);
 }
 
 // One statistic's table on the console and in its result file. Returns its
