@@ -78,6 +78,11 @@ void print_more_options() {
             "                     decade (1, 2, 4, 10, 20, 40, ...), all, or a list of taus\n"
             "                     such as 1,10,100, each rounded to a whole multiple of tau0\n");
   say("%s", "  -conf <p>          Confidence of the error bars (default 0.683)\n");
+  say("%s", "  -noise             After each adev, oadev, mdev, hdev and ohdev table, fit\n"
+            "                     the noise coefficients Q, N, B, K, R with uncertainties\n"
+            "                     (and, for clock data, h(2) ... h(-2)); dashed on -plot\n");
+  say("%s", "  -units <u>         The data's unit for -noise: a rate (deg/s, rad/h), an\n"
+            "                     acceleration (m/s^2, g) or any word; tau is in seconds\n");
 }
 
 // atoi without its undefined overflow: out-of-range text saturates.
@@ -104,7 +109,7 @@ bool takes_value(const char* arg) {
 
 bool is_flag(const char* arg) {
   return is(arg, "-logtau") || is(arg, "-nooverlap") || is(arg, "-plot") || is(arg, "-fast") ||
-         is(arg, "-phase") || is(arg, "-biascorr");
+         is(arg, "-phase") || is(arg, "-biascorr") || is(arg, "-noise");
 }
 
 // Every data file that the walk will meet, known before the first runs, so

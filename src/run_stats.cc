@@ -13,6 +13,7 @@
 #include "grid.h"
 #include "intervals.h"
 #include "long_term_rows.h"
+#include "noise_report.h"
 #include "output_place.h"
 #include "plot.h"
 #include "result_file.h"
@@ -95,6 +96,7 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
         std::string(statistic_name(s)).c_str());
     return 0;
   }
+  add_noise_report(s, grid, stats, file, curve);
   const std::string error = close_result_file(file);
   if (!error.empty()) {
     report(error);

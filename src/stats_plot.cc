@@ -28,6 +28,44 @@ std::string line(double x1, double y1, double x2, double y2) {
          "\" y2=\"" + fixed(y2) + "\"/>\n";
 }
 
+// The fitted terms of one curve, dashed, clipped to the plot area (a term
+// runs off the axes away from where it dominates).
+std::string fitted_terms_svg(const PlotFrame& frame, const std::vector<FittedTerm>& terms,
+                             const std::string& colour) {
+  if (terms.empty()) return "";
+  std::string s = "<g class=\"fitted-terms\" clip-path=\"url(#plot-area)\" fill=\"none\" stroke=\"" +
+                  colour + "\" stroke-width=\"1\" stroke-dasharray=\"6 4\">\n";
+  std::string labels;
+  for (const FittedTerm& t : terms) {
+    std::string points;
+    for (size_t i = 0; i < t.tau.size() && i < t.dev.size(); ++i) {
+      if (!positive(t.tau[i]) || !positive(t.dev[i])) continue;
+      if (!points.empty()) points += ' ';
+      points += fixed(frame_x(frame, t.tau[i])) + "," + fixed(frame_y(frame, t.dev[i]));
+    }
+    if (points.empty()) continue;
+    s += "<polyline class=\"fitted-term\" points=\"" + points + "\"/>\n";
+    if (positive(t.label_tau) && positive(t.label_dev)) {
+      labels += "<text class=\"term-label\" x=\"" + fixed(frame_x(frame, t.label_tau)) +
+                "\" y=\"" + fixed(frame_y(frame, t.label_dev) + 16) +
+                "\" text-anchor=\"middle\" font-size=\"12\">" + xml_text(t.label) + "</text>\n";
+    }
+  }
+  s += "</g>\n";
+  if (!labels.empty()) {
+    s += "<g class=\"term-labels\" clip-path=\"url(#plot-area)\" fill=\"" + colour + "\">\n" +
+         labels + "</g>\n";
+  }
+  return s;
+}
+
+bool has_terms(const std::vector<StatsCurve>& curves) {
+  for (const StatsCurve& c : curves) {
+    if (!c.terms.empty()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& title) {
@@ -52,6 +90,11 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
   const PlotFrame frame = plot_frame(x_lo, x_hi, y_lo, y_hi);
   std::string& s = plot.svg;
   s = frame_svg(frame, title, "Deviation");
+  if (has_terms(curves)) {
+    s += "<clipPath id=\"plot-area\"><rect x=\"" + fixed(kPlotLeft) + "\" y=\"" +
+         fixed(kPlotTop) + "\" width=\"" + fixed(kPlotAreaWidth) + "\" height=\"" +
+         fixed(kPlotAreaHeight) + "\"/></clipPath>\n";
+  }
   for (size_t k = 0; k < curves.size(); ++k) {
     const std::string colour = kColours[k % std::size(kColours)];
     s += "<g class=\"statistic\" id=\"" + xml_text(curves[k].name) + "\">\n";
@@ -78,7 +121,9 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
       s += "<circle cx=\"" + fixed(frame_x(frame, r.tau)) + "\" cy=\"" +
            fixed(frame_y(frame, r.dev)) + "\" r=\"2.5\"/>\n";
     }
-    s += "</g>\n</g>\n";
+    s += "</g>\n";
+    s += fitted_terms_svg(frame, curves[k].terms, colour);
+    s += "</g>\n";
   }
 
   // The legend, in the upper right corner of the plot area.

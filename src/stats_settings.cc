@@ -115,7 +115,7 @@ TauSetParse parse_tau_set(std::string_view text) {
 
 bool stats_option_takes_value(std::string_view word) {
   return word == "-stat" || word == "-nominal" || word == "-tau0" || word == "-taus" ||
-         word == "-conf";
+         word == "-conf" || word == "-units";
 }
 
 StatsOption apply_stats_option(std::string_view word, const char* value, StatsSettings& settings) {
@@ -148,6 +148,16 @@ StatsOption apply_stats_option(std::string_view word, const char* value, StatsSe
   } else if (word == "-biascorr") {
     settings.bias_correction = true;
     o.echo = "Removing the published noise bias from mtotdev, ttotdev and htotdev too.";
+  } else if (word == "-noise") {
+    settings.noise = true;
+    o.echo = "Fitting noise coefficients after each adev, oadev, mdev, hdev and ohdev table.";
+  } else if (word == "-units") {
+    if (text.empty()) {
+      o.error = "-units needs the data's unit, such as deg/s, m/s^2 or g";
+      return o;
+    }
+    settings.units = text;
+    o.echo = "Writing noise coefficients for data in " + text + ".";
   } else if (word == "-nominal") {
     if (settings.kind == DataKind::kPhase) {
       o.error = "-nominal does not go with -phase: phase data has no nominal frequency";

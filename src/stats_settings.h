@@ -34,6 +34,10 @@ struct StatsSettings {
   // -biascorr: remove the published noise bias from mtotdev, ttotdev and
   // htotdev as well (totdev's is removed always).
   bool bias_correction = false;
+  // -noise: the noise coefficients after each adev, oadev, mdev, hdev and
+  // ohdev table; -units: the data's unit they are written in ("" for none).
+  bool noise = false;
+  std::string units;
 };
 
 // The names of -stat's value, separated by commas. A name given twice counts
@@ -58,11 +62,11 @@ struct TauSetParse {
 TauSetParse parse_tau_set(std::string_view text);
 
 // Applies one option word of a -stat run, with its value (nullptr for
-// -phase and -biascorr, which take none). `taken` is false for any other word. `echo` is
+// -phase, -biascorr and -noise, which take none). `taken` is false for any other word. `echo` is
 // the line (without its end) that says what was set; `error` says why the
 // value cannot be taken, and then nothing is set: an unknown statistic,
 // -nominal with -phase, a -tau0 or -nominal that is not positive, a -conf
-// outside (0, 1), a -taus that is no set.
+// outside (0, 1), a -taus that is no set, an empty -units.
 struct StatsOption {
   bool taken = false;
   std::string echo;
