@@ -238,13 +238,12 @@ NoiseFit fit_noise(Statistic s, const std::vector<NoisePoint>& points) {
     if (positive(p.tau) && positive(p.variance) && positive(p.edf) && p.m >= 1) rows.push_back(p);
   }
   fit.rows = static_cast<int>(rows.size());
+  const TermArray unit = term_response(s, 1, 1);
+  for (size_t j = 0; j < kNoiseTerms; ++j) fit.seen[j] = unit[j] != 0;
   Columns g(kNoiseTerms, std::vector<double>(rows.size(), 0.0));
   for (size_t i = 0; i < rows.size(); ++i) {
     const TermArray r = term_response(s, static_cast<double>(rows[i].m), rows[i].tau);
-    for (int j = 0; j < kNoiseTerms; ++j) {
-      g[static_cast<size_t>(j)][i] = r[static_cast<size_t>(j)];
-      if (r[static_cast<size_t>(j)] != 0) fit.seen[static_cast<size_t>(j)] = true;
-    }
+    for (size_t j = 0; j < kNoiseTerms; ++j) g[j][i] = r[j];
   }
   int seen = 0;
   for (const bool b : fit.seen) seen += b ? 1 : 0;
