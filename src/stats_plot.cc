@@ -45,15 +45,31 @@ std::string fitted_terms_svg(const PlotFrame& frame, const std::vector<FittedTer
     }
     if (points.empty()) continue;
     s += "<polyline class=\"fitted-term\" points=\"" + points + "\"/>\n";
-    if (positive(t.label_tau) && positive(t.label_dev)) {
-      labels += "<text class=\"term-label\" x=\"" + fixed(frame_x(frame, t.label_tau)) +
-                "\" y=\"" + fixed(frame_y(frame, t.label_dev) + 16) +
+    // The label at the visible point nearest to where the term touches the
+    // curve, kept inside the plot area.
+    double best = -1, bx = 0, by = 0;
+    for (size_t i = 0; positive(t.label_tau) && i < t.tau.size() && i < t.dev.size(); ++i) {
+      if (!positive(t.tau[i]) || !positive(t.dev[i])) continue;
+      const double x = frame_x(frame, t.tau[i]);
+      const double y = frame_y(frame, t.dev[i]);
+      if (y < kPlotTop || y > kPlotTop + kPlotAreaHeight) continue;
+      const double gap = std::fabs(std::log(t.tau[i] / t.label_tau));
+      if (best < 0 || gap < best) {
+        best = gap;
+        bx = x;
+        by = y;
+      }
+    }
+    if (best >= 0) {
+      bx = std::clamp(bx, kPlotLeft + 30, kPlotLeft + kPlotAreaWidth - 30);
+      by = std::clamp(by + 16, kPlotTop + 14, kPlotTop + kPlotAreaHeight - 6);
+      labels += "<text class=\"term-label\" x=\"" + fixed(bx) + "\" y=\"" + fixed(by) +
                 "\" text-anchor=\"middle\" font-size=\"12\">" + xml_text(t.label) + "</text>\n";
     }
   }
   s += "</g>\n";
   if (!labels.empty()) {
-    s += "<g class=\"term-labels\" clip-path=\"url(#plot-area)\" fill=\"" + colour + "\">\n" +
+    s += "<g class=\"term-labels\" fill=\"" + colour + "\">\n" +
          labels + "</g>\n";
   }
   return s;
@@ -130,8 +146,9 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
   const double right = kPlotLeft + kPlotAreaWidth - 10;
   const double left = right - 110;
   const double top = kPlotTop + 10;
+  const size_t entries = curves.size() + (has_terms(curves) ? 1 : 0);
   s += "<g class=\"legend\">\n<rect x=\"" + fixed(left) + "\" y=\"" + fixed(top) +
-       "\" width=\"110\" height=\"" + fixed(8 + 20 * static_cast<double>(curves.size())) +
+       "\" width=\"110\" height=\"" + fixed(8 + 20 * static_cast<double>(entries)) +
        "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#808080\"/>\n";
   for (size_t k = 0; k < curves.size(); ++k) {
     const std::string colour = kColours[k % std::size(kColours)];
@@ -142,6 +159,13 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
          colour + "\"/>\n";
     s += "<text class=\"legend-name\" x=\"" + fixed(left + 44) + "\" y=\"" + fixed(y + 5) +
          "\">" + xml_text(curves[k].name) + "</text>\n";
+  }
+  if (has_terms(curves)) {
+    const double y = top + 14 + 20 * static_cast<double>(curves.size());
+    s += "<line x1=\"" + fixed(left + 8) + "\" y1=\"" + fixed(y) + "\" x2=\"" + fixed(left + 36) +
+         "\" y2=\"" + fixed(y) + "\" stroke=\"#404040\" stroke-width=\"1\" stroke-dasharray=\"6 4\"/>\n";
+    s += "<text class=\"legend-name\" x=\"" + fixed(left + 44) + "\" y=\"" + fixed(y + 5) +
+         "\">fitted</text>\n";
   }
   s += "</g>\n";
   s += left_out_note(plot.left_out);
