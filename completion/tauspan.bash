@@ -38,10 +38,15 @@ _tauspan() {
     -time | -data | -tmult | -n | -numtaus | -mintau | -maxtau | -jitter | -nominal | -tau0 | -conf)
       return  # a number
       ;;
+    -units)
+      mapfile -t COMPREPLY < <(compgen -W "deg/s deg/h rad/s rad/h m/s^2 g" -- "$cur")
+      return
+      ;;
   esac
   if [[ $cur == -* || $cur == /\? ]]; then
     local options="-time -data -tmult -n -numtaus -logtau -mintau -maxtau -nooverlap -jitter
-      -fast -plot -sep -timefmt -outdir -stat -biascorr -phase -nominal -tau0 -taus -conf"
+      -fast -plot -sep -timefmt -outdir -stat -biascorr -phase -nominal -tau0 -taus -conf
+      -noise -units"
     # These work only as the first argument.
     ((COMP_CWORD == 1)) && options="$options -h -\\? /\\? --help --version"
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
