@@ -265,12 +265,15 @@ NoiseFit fit_noise(Statistic s, const std::vector<NoisePoint>& points) {
   // each is given the weight of one row over the number of rows in that
   // span, so that an octave of tau counts about once however densely it is
   // sampled (octave rows: a third inside, half at the ends).
+  // (Counted on sorted taus: -taus all gives a row per factor.)
+  std::vector<double> taus;
+  for (const NoisePoint& p : rows) taus.push_back(p.tau);
+  std::sort(taus.begin(), taus.end());
   std::vector<double> share(rows.size(), 0.0);
   for (size_t i = 0; i < rows.size(); ++i) {
-    for (size_t j = 0; j < rows.size(); ++j) {
-      const double ratio = rows[j].tau / rows[i].tau;
-      if (ratio <= 2 * (1 + 1e-9) && ratio >= 0.5 * (1 - 1e-9)) share[i] += 1;
-    }
+    const auto lo = std::lower_bound(taus.begin(), taus.end(), rows[i].tau * 0.5 * (1 - 1e-9));
+    const auto hi = std::upper_bound(taus.begin(), taus.end(), rows[i].tau * 2 * (1 + 1e-9));
+    share[i] = static_cast<double>(hi - lo);
   }
   std::vector<double> v(rows.size());  // the variance each row's weight assumes
   for (size_t i = 0; i < rows.size(); ++i) v[i] = rows[i].variance;
