@@ -95,11 +95,12 @@ std::string term_line(Statistic s, const NoiseFit& fit, const NoiseUnits& units,
 // h(alpha) = factor * c^2, with its uncertainty, or why there is none.
 std::string h_line(const char* name, const char* relation, const NoiseFit& fit, NoiseTerm t,
                    double factor, const char* unit) {
-  std::string line = std::string("  ") + name + " = " + relation + " ";
+  std::string line = std::string("  ") + name + " = " + relation + " = ";
   if (!fit.seen[t]) return line + "not seen by this statistic";
   if (fit.at_bound[t]) return line + "0 (at the bound)";
   const double c = fit.value[t];
-  return line + with_uncertainty(factor * c * c, factor * 2 * c * fit.uncertainty[t]) + " " + unit;
+  line += with_uncertainty(factor * c * c, factor * 2 * c * fit.uncertainty[t]);
+  return *unit != '\0' ? line + " " + unit : line;
 }
 
 }  // namespace
@@ -144,12 +145,12 @@ std::vector<std::string> noise_report_lines(Statistic s, const NoiseFit& fit,
   const double f_h = 1 / (2 * tau0);
   lines.push_back("  as power-law noise of fractional frequency, S_y(f) = sum of h(a) f^a"
                   " (one-sided), white phase up to f_h = 1/(2 tau0) = " + value_text(f_h) + " Hz:");
-  lines.push_back(h_line("h(2) ", "4 pi^2 Q^2 / f_h", fit, kTermQ, 4 * kPi * kPi / f_h, "s^-3"));
+  lines.push_back(h_line("h(2) ", "4 pi^2 Q^2 / f_h", fit, kTermQ, 4 * kPi * kPi / f_h, "s^3"));
   lines.push_back("  h(1)  = not fitted: flicker phase is not a term of the model (in " + name +
                   " its slope is " + (s == Statistic::kMdev ? "N's" : "Q's") + ")");
-  lines.push_back(h_line("h(0) ", "2 N^2", fit, kTermN, 2, "s^-1"));
+  lines.push_back(h_line("h(0) ", "2 N^2", fit, kTermN, 2, "s"));
   lines.push_back(h_line("h(-1)", "B^2 / pi", fit, kTermB, 1 / kPi, ""));
-  lines.push_back(h_line("h(-2)", "K^2 / (2 pi^2)", fit, kTermK, 1 / (2 * kPi * kPi), "s"));
+  lines.push_back(h_line("h(-2)", "K^2 / (2 pi^2)", fit, kTermK, 1 / (2 * kPi * kPi), "s^-1"));
   std::string drift = "  drift = R (fractional frequency per s) ";
   if (!fit.seen[kTermR]) {
     drift += "not seen by this statistic";
