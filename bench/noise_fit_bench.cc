@@ -18,9 +18,9 @@ std::vector<NoisePoint> table(int64_t rows, bool octave) {
   for (int64_t i = 0; i < rows; ++i) {
     const double tau = static_cast<double>(m);
     const TermArray g = term_response(Statistic::kOadev, tau, tau);
-    const double v = (1e-2 * g[kTermQ] + 4 * g[kTermN] + g[kTermB] + 1e-3 * g[kTermK] +
-                      1e-9 * g[kTermR]) *
-                     (1 + 0.03 * std::sin(static_cast<double>(i)));
+    const double v =
+        (1e-2 * g[kTermQ] + 4 * g[kTermN] + g[kTermB] + 1e-3 * g[kTermK] + 1e-9 * g[kTermR]) *
+        (1 + 0.03 * std::sin(static_cast<double>(i)));
     points.push_back({m, tau, v, 1e6 / tau});
     m = octave ? 2 * m : m + 1;
   }

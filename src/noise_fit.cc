@@ -249,9 +249,8 @@ NoiseFit fit_noise(Statistic s, const std::vector<NoisePoint>& points) {
   for (const bool b : fit.seen) seen += b ? 1 : 0;
   if (seen == 0 || fit.rows < seen + 1) {
     fit.error = std::to_string(fit.rows) + (fit.rows == 1 ? " row" : " rows") +
-                " with a variance and an edf; the fit needs at least " +
-                std::to_string(seen + 1) + " (one more than its " + std::to_string(seen) +
-                " terms)";
+                " with a variance and an edf; the fit needs at least " + std::to_string(seen + 1) +
+                " (one more than its " + std::to_string(seen) + " terms)";
     fit.value.fill(kNan);
     fit.uncertainty.fill(kNan);
     return fit;

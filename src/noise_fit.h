@@ -48,8 +48,8 @@ struct NoisePoint {
 };
 
 struct NoiseFit {
-  std::string error;       // why there is no fit (too few rows); else empty
-  TermArray value{};       // Q, N, B, K, R, each >= 0
+  std::string error;        // why there is no fit (too few rows); else empty
+  TermArray value{};        // Q, N, B, K, R, each >= 0
   TermArray uncertainty{};  // standard uncertainty; NaN for a term at the bound or unseen
   std::array<bool, kNoiseTerms> at_bound{};  // fitted as 0: the constraint holds
   std::array<bool, kNoiseTerms> seen{};      // the statistic responds to the term

@@ -57,8 +57,7 @@ std::string model_text(Statistic s) {
     case Statistic::kOhdev:
       return "10 Q^2/(3 tau^2) + N^2/tau + " + f4(r[kTermB]) + " B^2 + K^2 tau/6";
     default:
-      return "3 Q^2/tau^2 + N^2/tau + " + f4(r[kTermB]) +
-             " B^2 + K^2 tau/3 + R^2 tau^2/2";
+      return "3 Q^2/tau^2 + N^2/tau + " + f4(r[kTermB]) + " B^2 + K^2 tau/3 + R^2 tau^2/2";
   }
 }
 
@@ -82,7 +81,8 @@ std::string term_line(Statistic s, const NoiseFit& fit, const NoiseUnits& units,
            " (a third difference removes a steady ramp)";
   }
   if (fit.at_bound[t]) {
-    return line + "0 " + units.forms[t].front().unit + " (at the bound 0: no such term in these rows)";
+    return line + "0 " + units.forms[t].front().unit +
+           " (at the bound 0: no such term in these rows)";
   }
   line += forms_text(fit.value[t], fit.uncertainty[t], units.forms[t]);
   if (std::isfinite(read_off)) {
@@ -122,8 +122,8 @@ std::vector<std::string> noise_report_lines(Statistic s, const NoiseFit& fit,
                                             bool clock, double tau0) {
   const std::string name(statistic_name(s));
   std::vector<std::string> lines;
-  lines.push_back("Noise coefficients of " + name + " (tau in s): " + name + "^2 = " +
-                  model_text(s));
+  lines.push_back("Noise coefficients of " + name + " (tau in s): " + name +
+                  "^2 = " + model_text(s));
   if (!fit.error.empty()) {
     lines.push_back("  not fitted: " + fit.error);
     return lines;
@@ -131,7 +131,8 @@ std::vector<std::string> noise_report_lines(Statistic s, const NoiseFit& fit,
   const int dof = fit.rows - fit.free_terms;
   lines.push_back("  non-negative least squares on " + std::to_string(fit.rows) +
                   " variances, each weighted by edf/(2 v^2), v the fitted model's value;"
-                  " chi-squared " + g3(fit.chi2) + " for " + std::to_string(dof) +
+                  " chi-squared " +
+                  g3(fit.chi2) + " for " + std::to_string(dof) +
                   " degrees of freedom; +/- one standard uncertainty");
   const NoiseUnits u = noise_units(units);
   lines.push_back(term_line(s, fit, u, kTermQ, std::nan(""), ""));
@@ -139,12 +140,15 @@ std::vector<std::string> noise_report_lines(Statistic s, const NoiseFit& fit,
   lines.push_back(term_line(s, fit, u, kTermB, read.b, "flat minimum"));
   lines.push_back(term_line(s, fit, u, kTermK, read.k, "slope +1/2"));
   lines.push_back(term_line(s, fit, u, kTermR, std::nan(""), ""));
-  lines.push_back("  read-offs: the row nearest each slope (the -1/2 line at tau = 1, the +1/2"
-                  " line at tau = 3 and the minimum / 0.664 for Allan) through the term's response");
+  lines.push_back(
+      "  read-offs: the row nearest each slope (the -1/2 line at tau = 1, the +1/2"
+      " line at tau = 3 and the minimum / 0.664 for Allan) through the term's response");
   if (!clock) return lines;
   const double f_h = 1 / (2 * tau0);
-  lines.push_back("  as power-law noise of fractional frequency, S_y(f) = sum of h(a) f^a"
-                  " (one-sided), white phase up to f_h = 1/(2 tau0) = " + value_text(f_h) + " Hz:");
+  lines.push_back(
+      "  as power-law noise of fractional frequency, S_y(f) = sum of h(a) f^a"
+      " (one-sided), white phase up to f_h = 1/(2 tau0) = " +
+      value_text(f_h) + " Hz:");
   lines.push_back(h_line("h(2) ", "4 pi^2 Q^2 / f_h", fit, kTermQ, 4 * kPi * kPi / f_h, "s^3"));
   lines.push_back("  h(1)  = not fitted: flicker phase is not a term of the model (in " + name +
                   " its slope is " + (s == Statistic::kMdev ? "N's" : "Q's") + ")");
@@ -202,8 +206,8 @@ std::vector<FittedTerm> fitted_terms(Statistic s, const NoiseFit& fit,
   return terms;
 }
 
-void add_noise_report(Statistic s, const Grid& grid, const StatsSettings& stats,
-                      ResultFile& file, StatsCurve& curve) {
+void add_noise_report(Statistic s, const Grid& grid, const StatsSettings& stats, ResultFile& file,
+                      StatsCurve& curve) {
   if (!stats.noise || !fits_noise(s) || curve.rows.empty()) return;
   const std::vector<NoisePoint> points = noise_points(s, curve.rows);
   const NoiseFit fit = fit_noise(s, points);

@@ -38,8 +38,8 @@ std::vector<FittedTerm> fitted_terms(Statistic s, const NoiseFit& fit,
 // With stats.noise and a statistic that fits_noise accepts: fits the rows of
 // `curve`, prints the block, writes it to `file` as "#" lines and gives the
 // curve its fitted terms. Does nothing otherwise.
-void add_noise_report(Statistic s, const Grid& grid, const StatsSettings& stats,
-                      ResultFile& file, StatsCurve& curve);
+void add_noise_report(Statistic s, const Grid& grid, const StatsSettings& stats, ResultFile& file,
+                      StatsCurve& curve);
 
 }  // namespace tauspan
 

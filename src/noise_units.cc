@@ -35,8 +35,7 @@ bool is_angle(std::string_view x) {
 NoiseUnits noise_units(std::string_view unit_view) {
   NoiseUnits u;
   const std::string unit = unit_view.empty() ? "u" : std::string(unit_view);
-  u.names = {"quantization", "white noise", "bias instability", "rate random walk",
-             "rate ramp"};
+  u.names = {"quantization", "white noise", "bias instability", "rate random walk", "rate ramp"};
   u.forms[kTermQ] = {{1, unit + "*s"}};
   u.forms[kTermN] = {{1, unit + "/sqrt(Hz)"}};
   u.forms[kTermB] = {{1, unit}};

@@ -33,8 +33,9 @@ std::string line(double x1, double y1, double x2, double y2) {
 std::string fitted_terms_svg(const PlotFrame& frame, const std::vector<FittedTerm>& terms,
                              const std::string& colour) {
   if (terms.empty()) return "";
-  std::string s = "<g class=\"fitted-terms\" clip-path=\"url(#plot-area)\" fill=\"none\" stroke=\"" +
-                  colour + "\" stroke-width=\"1\" stroke-dasharray=\"6 4\">\n";
+  std::string s =
+      "<g class=\"fitted-terms\" clip-path=\"url(#plot-area)\" fill=\"none\" stroke=\"" + colour +
+      "\" stroke-width=\"1\" stroke-dasharray=\"6 4\">\n";
   std::string labels;
   for (const FittedTerm& t : terms) {
     std::string points;
@@ -69,8 +70,7 @@ std::string fitted_terms_svg(const PlotFrame& frame, const std::vector<FittedTer
   }
   s += "</g>\n";
   if (!labels.empty()) {
-    s += "<g class=\"term-labels\" fill=\"" + colour + "\">\n" +
-         labels + "</g>\n";
+    s += "<g class=\"term-labels\" fill=\"" + colour + "\">\n" + labels + "</g>\n";
   }
   return s;
 }
@@ -157,13 +157,14 @@ Plot make_stats_plot(const std::vector<StatsCurve>& curves, const std::string& t
          "\" y2=\"" + fixed(y) + "\" stroke=\"" + colour + "\" stroke-width=\"1.5\"/>\n";
     s += "<circle cx=\"" + fixed(left + 22) + "\" cy=\"" + fixed(y) + "\" r=\"2.5\" fill=\"" +
          colour + "\"/>\n";
-    s += "<text class=\"legend-name\" x=\"" + fixed(left + 44) + "\" y=\"" + fixed(y + 5) +
-         "\">" + xml_text(curves[k].name) + "</text>\n";
+    s += "<text class=\"legend-name\" x=\"" + fixed(left + 44) + "\" y=\"" + fixed(y + 5) + "\">" +
+         xml_text(curves[k].name) + "</text>\n";
   }
   if (has_terms(curves)) {
     const double y = top + 14 + 20 * static_cast<double>(curves.size());
     s += "<line x1=\"" + fixed(left + 8) + "\" y1=\"" + fixed(y) + "\" x2=\"" + fixed(left + 36) +
-         "\" y2=\"" + fixed(y) + "\" stroke=\"#404040\" stroke-width=\"1\" stroke-dasharray=\"6 4\"/>\n";
+         "\" y2=\"" + fixed(y) +
+         "\" stroke=\"#404040\" stroke-width=\"1\" stroke-dasharray=\"6 4\"/>\n";
     s += "<text class=\"legend-name\" x=\"" + fixed(left + 44) + "\" y=\"" + fixed(y + 5) +
          "\">fitted</text>\n";
   }

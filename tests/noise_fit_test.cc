@@ -1,11 +1,12 @@
 // The noise fit on exact model curves, its non-negative solver's corners,
 // the read-offs and the units the coefficients are written in.
+#include "noise_fit.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 
-#include "noise_fit.h"
 #include "noise_report.h"
 #include "noise_units.h"
 
@@ -30,8 +31,8 @@ std::vector<NoisePoint> exact_curve(Statistic s, const TermArray& coefficients) 
 TEST(FitNoise, RecoversEveryTermOfAnExactCurve) {
   // Each term rules somewhere between tau 0.01 and 1311.
   const TermArray truth = {3e-4, 2e-3, 1e-3, 4e-5, 2e-7};
-  for (const Statistic s : {Statistic::kAdev, Statistic::kOadev, Statistic::kMdev,
-                            Statistic::kHdev, Statistic::kOhdev}) {
+  for (const Statistic s : {Statistic::kAdev, Statistic::kOadev, Statistic::kMdev, Statistic::kHdev,
+                            Statistic::kOhdev}) {
     SCOPED_TRACE(statistic_name(s));
     const NoiseFit fit = fit_noise(s, exact_curve(s, truth));
     ASSERT_TRUE(fit.error.empty()) << fit.error;
@@ -69,11 +70,13 @@ TEST(FitNoise, TooFewRowsSayWhyAndGiveNoValues) {
   points.resize(5);
   points.push_back({64, 0.64, std::nan(""), 10});  // no variance: not a row
   const NoiseFit fit = fit_noise(Statistic::kOadev, points);
-  EXPECT_EQ("5 rows with a variance and an edf; the fit needs at least 6 (one more than its 5 terms)",
-            fit.error);
+  EXPECT_EQ(
+      "5 rows with a variance and an edf; the fit needs at least 6 (one more than its 5 terms)",
+      fit.error);
   EXPECT_TRUE(std::isnan(fit.value[kTermN]));
-  EXPECT_EQ("0 rows with a variance and an edf; the fit needs at least 5 (one more than its 4 terms)",
-            fit_noise(Statistic::kHdev, {}).error);
+  EXPECT_EQ(
+      "0 rows with a variance and an edf; the fit needs at least 5 (one more than its 4 terms)",
+      fit_noise(Statistic::kHdev, {}).error);
 }
 
 TEST(Nnls, ANegativeUnconstrainedValueGoesToTheBound) {
@@ -92,7 +95,7 @@ TEST(Nnls, HandlesAllNegativeTargetsZeroColumnsAndScales) {
   // of the target, still solve exactly (x = 3e12, 0, 2e-12).
   const std::vector<double> a = {1e-12, 0, 1e12,  //
                                  2e-12, 0, 0,     //
-                                 0, 0, 3e12};
+                                 0,     0, 3e12};
   const std::vector<double> x = nnls(a, 3, {5, 6, 6});
   ASSERT_EQ(3u, x.size());
   EXPECT_NEAR(1, x[0] / 3e12, 1e-12);
@@ -102,8 +105,12 @@ TEST(Nnls, HandlesAllNegativeTargetsZeroColumnsAndScales) {
 
 TEST(ReadOffs, AreTheClassicLinesOnSingleTermCurves) {
   // Allan: N/sqrt(tau) alone, B alone times 0.664, K sqrt(tau/3) alone.
-  EXPECT_NEAR(2e-3, read_offs(Statistic::kOadev, exact_curve(Statistic::kOadev, {0, 2e-3, 0, 0, 0})).n, 1e-15);
-  EXPECT_NEAR(4e-5, read_offs(Statistic::kOadev, exact_curve(Statistic::kOadev, {0, 0, 0, 4e-5, 0})).k, 1e-17);
+  EXPECT_NEAR(2e-3,
+              read_offs(Statistic::kOadev, exact_curve(Statistic::kOadev, {0, 2e-3, 0, 0, 0})).n,
+              1e-15);
+  EXPECT_NEAR(4e-5,
+              read_offs(Statistic::kOadev, exact_curve(Statistic::kOadev, {0, 0, 0, 4e-5, 0})).k,
+              1e-17);
   const std::vector<NoisePoint> flat = exact_curve(Statistic::kMdev, {0, 0, 1e-3, 0, 0});
   EXPECT_NEAR(1e-3, read_offs(Statistic::kMdev, flat).b, 1e-15);
   EXPECT_TRUE(std::isnan(read_offs(Statistic::kMdev, flat).n));  // no -1/2 slope anywhere

@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <vector>
 #include <numbers>
+#include <vector>
 
 #include "long_term_fixtures.h"
 #include "noise_fit.h"
@@ -23,7 +23,7 @@ constexpr double kPi = std::numbers::pi;
 // each term rules more than a decade of the octave rows.
 test::NoiseLevels gyro_levels() {
   test::NoiseLevels levels;
-  levels.b = 1e-3;                                              // deg/s
+  levels.b = 1e-3;                                                // deg/s
   levels.n = levels.b * std::sqrt(10 * 2 * std::log(2.0) / kPi);  // deg/s/sqrt(Hz)
   levels.k = levels.b * std::sqrt(3 * 2 * std::log(2.0) / kPi / 300);
   return levels;
@@ -74,8 +74,8 @@ TEST(NoiseRecovery, GyroRateGivesNAndKWithinFivePercentAndBWithinTwenty) {
   int misses = 0;
   for (const uint64_t seed : seeds(1)) {
     SCOPED_TRACE(seed);
-    const Grid grid = test::grid_of(DataKind::kFrequency,
-                                    test::rate_series(truth, kSamples, 1.0, seed));
+    const Grid grid =
+        test::grid_of(DataKind::kFrequency, test::rate_series(truth, kSamples, 1.0, seed));
     const Recovered r = recover(grid, Statistic::kOadev, truth);
     ASSERT_TRUE(r.fit.error.empty()) << r.fit.error;
     EXPECT_LT(r.n_error, 0.05);
@@ -91,7 +91,8 @@ TEST(NoiseRecovery, ModifiedAndHadamardUseTheirOwnResponses) {
   const test::NoiseLevels truth = gyro_levels();
   const Grid grid =
       test::grid_of(DataKind::kFrequency, test::rate_series(truth, kSamples, 1.0, 11));
-  for (const Statistic s : {Statistic::kAdev, Statistic::kMdev, Statistic::kHdev, Statistic::kOhdev}) {
+  for (const Statistic s :
+       {Statistic::kAdev, Statistic::kMdev, Statistic::kHdev, Statistic::kOhdev}) {
     SCOPED_TRACE(statistic_name(s));
     const Recovered r = recover(grid, s, truth);
     ASSERT_TRUE(r.fit.error.empty()) << r.fit.error;
@@ -104,11 +105,11 @@ TEST(NoiseRecovery, ModifiedAndHadamardUseTheirOwnResponses) {
 // Phase data of a clock: h(2) from white phase, h(0), h(-1), h(-2).
 TEST(NoiseRecovery, ClockPhaseGivesItsPowerLawLevels) {
   test::NoiseLevels truth;
-  truth.n = 1e-11;                                               // h0 = 2e-22
-  truth.q = truth.n * std::sqrt(4.0 / 3);                        // white phase to tau 4
-  truth.b = truth.n / std::sqrt(30 * 2 * std::log(2.0) / kPi);   // flicker from tau 30
+  truth.n = 1e-11;                                                   // h0 = 2e-22
+  truth.q = truth.n * std::sqrt(4.0 / 3);                            // white phase to tau 4
+  truth.b = truth.n / std::sqrt(30 * 2 * std::log(2.0) / kPi);       // flicker from tau 30
   truth.k = truth.b * std::sqrt(3 * 2 * std::log(2.0) / kPi / 300);  // random walk from 300
-  const double h2 = 4 * kPi * kPi * truth.q * truth.q * 2;  // f_h = 1/2 Hz
+  const double h2 = 4 * kPi * kPi * truth.q * truth.q * 2;           // f_h = 1/2 Hz
   const double h0 = 2 * truth.n * truth.n;
   const double h_1 = truth.b * truth.b / kPi;
   const double h_2 = truth.k * truth.k / (2 * kPi * kPi);
