@@ -60,10 +60,11 @@ Recovered recover(const Grid& grid, Statistic s, const test::NoiseLevels& truth)
   return r;
 }
 
-// Five seeds; three in the sanitizer build, where each series costs seconds.
+// Five seeds. The sanitizer build, where a million-sample series and its
+// table cost seconds, checks memory rather than statistics: one seed.
 std::vector<uint64_t> seeds(uint64_t first) {
 #ifdef TAUSPAN_SANITIZE
-  return {first, first + 1, first + 2};
+  return {first};
 #else
   return {first, first + 1, first + 2, first + 3, first + 4};
 #endif
@@ -86,13 +87,19 @@ TEST(NoiseRecovery, GyroRateGivesNAndKWithinFivePercentAndBWithinTwenty) {
   EXPECT_LE(misses, 1) << "seeds whose uncertainties miss the truth";
 }
 
-// mdev and hdev with their own responses find the same coefficients.
+// mdev and hdev with their own responses find the same coefficients (adev
+// and ohdev too, but not in the sanitizer build).
 TEST(NoiseRecovery, ModifiedAndHadamardUseTheirOwnResponses) {
   const test::NoiseLevels truth = gyro_levels();
   const Grid grid =
       test::grid_of(DataKind::kFrequency, test::rate_series(truth, kSamples, 1.0, 11));
-  for (const Statistic s :
-       {Statistic::kAdev, Statistic::kMdev, Statistic::kHdev, Statistic::kOhdev}) {
+#ifdef TAUSPAN_SANITIZE
+  const Statistic kStatistics[] = {Statistic::kMdev, Statistic::kHdev};
+#else
+  const Statistic kStatistics[] = {Statistic::kAdev, Statistic::kMdev, Statistic::kHdev,
+                                   Statistic::kOhdev};
+#endif
+  for (const Statistic s : kStatistics) {
     SCOPED_TRACE(statistic_name(s));
     const Recovered r = recover(grid, s, truth);
     ASSERT_TRUE(r.fit.error.empty()) << r.fit.error;
