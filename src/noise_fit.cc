@@ -17,9 +17,8 @@ const double kLn3 = std::log(3.0);
 
 using Columns = std::vector<std::vector<double>>;
 
-// The Euclidean length of v[from..], scaled by its largest element so that
-// no square overflows or vanishes (std::hypot per element costs ten times
-// more, which is most of a fit).
+// The length of v[from..], scaled by its largest element so that no square
+// overflows (std::hypot per element would be most of a fit's time).
 double length(const std::vector<double>& v, size_t from = 0) {
   double largest = 0;
   for (size_t i = from; i < v.size(); ++i) largest = std::max(largest, std::fabs(v[i]));
@@ -73,8 +72,7 @@ LeastSquares least_squares(const Columns& a, const std::vector<int>& use,
   for (size_t j = 0; j < k; ++j) {
     for (size_t i = 0; i <= j; ++i) ls.r[i][j] = q[j][i];
   }
-  // Relative to the largest diagonal: a dependent column leaves no usable
-  // pivot even when rounding keeps it from 0.
+  // A dependent column leaves no usable pivot, even when rounding keeps it from 0.
   double largest = 0;
   for (size_t j = 0; j < k; ++j) largest = std::max(largest, std::fabs(ls.r[j][j]));
   ls.x.assign(k, 0.0);
@@ -133,6 +131,13 @@ Nnls nnls_columns(const Columns& a, const std::vector<double>& b) {
     }
     return g;
   };
+  auto free_columns = [&] {
+    std::vector<int> use;
+    for (size_t j = 0; j < n; ++j) {
+      if (out.free[j]) use.push_back(static_cast<int>(j));
+    }
+    return use;
+  };
   for (size_t pass = 0; pass < 3 * n + 3; ++pass) {
     size_t best = n;
     double best_g = tol;
@@ -147,10 +152,7 @@ Nnls nnls_columns(const Columns& a, const std::vector<double>& b) {
     if (best == n) break;
     out.free[best] = true;
     for (size_t inner = 0; inner < 3 * n + 3; ++inner) {
-      std::vector<int> use;
-      for (size_t j = 0; j < n; ++j) {
-        if (out.free[j]) use.push_back(static_cast<int>(j));
-      }
+      const std::vector<int> use = free_columns();
       const LeastSquares ls = least_squares(a, use, b);
       if (!ls.ok) {  // the freed column adds nothing: back to the bound
         out.free[best] = false;
@@ -177,10 +179,7 @@ Nnls nnls_columns(const Columns& a, const std::vector<double>& b) {
       }
     }
   }
-  std::vector<int> use;
-  for (size_t j = 0; j < n; ++j) {
-    if (out.free[j]) use.push_back(static_cast<int>(j));
-  }
+  const std::vector<int> use = free_columns();
   const LeastSquares ls = least_squares(a, use, b);
   if (ls.ok) {
     const std::vector<double> d = covariance_diagonal(ls.r);
@@ -276,8 +275,7 @@ NoiseFit fit_noise(Statistic s, const std::vector<NoisePoint>& points) {
   // each is given the weight of one row over the number of rows in that
   // span, so that an octave of tau counts about once however densely it is
   // sampled (octave rows: a third inside, half at the ends).
-  // (Counted on sorted taus: -taus all gives a row per factor.)
-  std::vector<double> taus;
+  std::vector<double> taus;  // sorted: -taus all gives a row per factor
   for (const NoisePoint& p : rows) taus.push_back(p.tau);
   std::sort(taus.begin(), taus.end());
   std::vector<double> share(rows.size(), 0.0);
