@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -28,7 +29,8 @@ struct Squares {
       return;
     }
     const double e = std::fma(d.hi, d.hi, -p) + 2 * d.hi * d.lo;
-    sum = dd::add(sum, dd::Num{p, e});
+    const dd::Num s = dd::two_sum(sum.hi, p);  // p >= 0: no cancellation, lo stays small
+    sum = {s.hi, sum.lo + (s.lo + e)};
   }
 };
 
@@ -54,15 +56,15 @@ template <typename Sum>
     const size_t k = row.bins++;
     if (!lags) {
       if (k - lag < ring.size()) {
-        ring[k % ring.size()] = lead;
+        ring[k & (ring.size() - 1)] = lead;
       } else {
         lags.emplace(series, tau, overlap, plan);
         for (size_t j = 0; j <= lag; ++j) lags->next(replayed);
       }
     }
-    const fast::Bin& lagging = lags ? replayed : ring[lag % ring.size()];
+    const fast::Bin& lagging = lags ? replayed : ring[lag & (ring.size() - 1)];
     if (lead.mean.value == kMissing) continue;
-    if (threshold > lead.mean.time - lagging.mean.time) continue;
+    if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
     squares.add(fast::value_difference(lagging, lead, plan));
     ++lag;
     if (lags) lags->next(replayed);
@@ -106,7 +108,7 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::thread::hardware_concurrency();
   workers = std::clamp<size_t>(workers, 1, taus.size());
   // Allocated here, so that a shortage is this thread's exception.
-  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(std::max<size_t>(ring, 1)));
+  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(std::bit_ceil(std::max<size_t>(ring, 1))));
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {
     for (size_t k; (k = next.fetch_add(1)) < taus.size();) {

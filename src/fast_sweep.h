@@ -21,8 +21,9 @@ struct FastRow {
 // The bins are made as they are needed and never stored. `threads` workers
 // share the taus (0: one per core); each tau is one worker's, so the result
 // is the same for any count. The bins from each pair's lagging bin to its
-// leading one are kept while `ring` of them fit, and made again by a second
-// walk of the series beyond; the result is the same bits either way.
+// leading one are kept while `ring` of them (rounded up to a power of two)
+// fit, and made again by a second walk of the series beyond; the result is
+// the same bits either way.
 inline constexpr size_t kFastRing = size_t{1} << 16;
 
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,

@@ -140,10 +140,16 @@ template <typename Sum>
 }
 
 // One bin: its mean as average_bins gives it, and what the variance needs.
+// Without kValueMean (the sweep), mean.time is an estimate within `slack`
+// of the rounded exact mean, which exact_time gives; the pairing needs the
+// exact one only when the estimate is too close to call.
 struct Bin {
   Sample mean;
-  dd::Num value_sum;     // of (value - offset) over the window
+  double slack = 0;
+  dd::Num time_sum;       // of (time - offset) over the window
+  dd::Num value_sum;      // of (value - offset) over the window
   Int128 grid_value = 0;  // the same on the grid, when `exact`
+  Int128 grid_time = 0;   // on the grid, when `exact` and time_sum is not made
   double count = 0;
   double inverse = 0;  // 1 / count
   bool exact = false;  // grid_value holds the whole sum
@@ -179,6 +185,16 @@ template <typename Sum>
   }
 }
 
+// A whole number of up to 127 bits, rounded to a double (within an ulp or
+// so) without the library's conversion.
+[[gnu::always_inline]] inline double approximate(Int128 d) {
+  const auto low = static_cast<int64_t>(static_cast<uint64_t>(d));
+  const auto high = static_cast<int64_t>(d >> 64);
+  if (high == (low >> 63)) return static_cast<double>(low);  // fits in 64 bits
+  // At least 2^63: the rounding of the low half is below an ulp.
+  return std::fma(static_cast<double>(high), 0x1p64, static_cast<double>(static_cast<uint64_t>(low)));
+}
+
 // The bin of the window [begin, end), whose prefixes are back and front.
 // Without kValueMean the value's mean is left out unless the bin is plain.
 template <bool kValueMean, typename Sum>
@@ -191,10 +207,23 @@ template <bool kValueMean, typename Sum>
     bin.plain = true;
     return bin;  // (kMissing, kMissing)
   }
-  Int128 grid_time = 0;
-  dd::Num time_sum = window_sum(back, front, p, 0, &grid_time);
-  bin.value_sum = window_sum(back, front, p, 1, &bin.grid_value);
+  bin.inverse = 1 / bin.count;
   bin.exact = p.on_grid && back.aside == front.aside;
+  if constexpr (!kValueMean && std::is_same_v<Sum, GridSum>) {
+    if (bin.exact) {
+      // Integer sums: the estimate and the value difference need no
+      // double-double; exact_time makes the time's sum when it is asked for.
+      bin.grid_time = back.sum.lane[0] - front.sum.lane[0];
+      bin.grid_value = back.sum.lane[1] - front.sum.lane[1];
+      const double q = approximate(bin.grid_time) * p.from_grid[0] * bin.inverse;
+      bin.mean = {p.offset[0] + q, 0};
+      bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
+      return bin;
+    }
+  }
+  Int128 grid_time = 0;
+  bin.time_sum = window_sum(back, front, p, 0, &grid_time);
+  bin.value_sum = window_sum(back, front, p, 1, &bin.grid_value);
   for (size_t k = front.aside; k < back.aside; ++k) {
     const Sample& x = s[p.aside[k]];
     if (!(std::fabs(x.time - p.offset[0]) <= kWild && std::fabs(x.value - p.offset[1]) <= kWild)) {
@@ -202,24 +231,59 @@ template <bool kValueMean, typename Sum>
       bin.mean = window_mean(std::span(s + begin, end - begin));
       return bin;
     }
-    time_sum = dd::add(time_sum, dd::two_sum(x.time, -p.offset[0]));
+    bin.time_sum = dd::add(bin.time_sum, dd::two_sum(x.time, -p.offset[0]));
     bin.value_sum = dd::add(bin.value_sum, dd::two_sum(x.value, -p.offset[1]));
   }
-  bin.inverse = 1 / bin.count;
-  bin.mean.time = mean_of(time_sum, bin.count, bin.inverse, p.offset[0]);
-  bin.mean.value = kValueMean ? mean_of(bin.value_sum, bin.count, bin.inverse, p.offset[1]) : 0;
+  if constexpr (kValueMean) {
+    bin.mean.time = mean_of(bin.time_sum, bin.count, bin.inverse, p.offset[0]);
+    bin.mean.value = mean_of(bin.value_sum, bin.count, bin.inverse, p.offset[1]);
+  } else {
+    const double q = bin.time_sum.hi * bin.inverse;
+    bin.mean = {p.offset[0] + q, 0};
+    bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
+  }
   return bin;
 }
 
-// lag's value less lead's, from the sums rather than the rounded means.
+// The bin's mean time, rounded once from about 106 bits.
+[[gnu::always_inline]] inline double exact_time(const Bin& bin, const SeriesPlan& p) {
+  if (bin.slack == 0) return bin.mean.time;
+  const dd::Num sum = bin.exact ? scaled(to_dd(bin.grid_time), p.from_grid[0]) : bin.time_sum;
+  return mean_of(sum, bin.count, bin.inverse, p.offset[0]);
+}
+
+// Whether the pairing pairs lead with lag: whether their mean times, as
+// rounded doubles, lie at least threshold apart. The estimates decide unless
+// they are too close to call.
+[[gnu::always_inline]] inline bool far_enough(const Bin& lead, const Bin& lag, double threshold,
+                                              const SeriesPlan& p) {
+  const double gap = lead.mean.time - lag.mean.time;
+  if (lead.slack == 0 && lag.slack == 0) return !(threshold > gap);
+  const double margin = 2 * (lead.slack + lag.slack) + 0x1p-51 * std::fabs(gap);
+  if (threshold > gap + margin) return false;
+  if (threshold < gap - margin) return true;
+  return !(threshold > exact_time(lead, p) - exact_time(lag, p));
+}
+
+// lag's value less lead's, from the sums rather than the rounded means. The
+// integer sums subtract exactly and round once; double-double sums keep
+// about 106 bits through the subtraction.
 [[gnu::always_inline]] inline dd::Num value_difference(const Bin& lag, const Bin& lead,
                                                        const SeriesPlan& p) {
   if (lag.plain || lead.plain) return {lag.mean.value - lead.mean.value, 0};
+  if (lag.exact && lead.exact) {
+    if (lag.count == lead.count) {
+      return {approximate(lag.grid_value - lead.grid_value) * p.from_grid[1] * lag.inverse, 0};
+    }
+    const Int128 v[2] = {lag.grid_value, lead.grid_value};
+    const double c[2] = {lag.count, lead.count};
+    const double inv[2] = {lag.inverse, lead.inverse};
+    dd::Num q[2];
+    for (int k = 0; k < 2; ++k) q[k] = quotient(scaled(to_dd(v[k]), p.from_grid[1]), c[k], inv[k]);
+    return dd::sub(q[0], q[1]);
+  }
   if (lag.count == lead.count) {
-    const dd::Num d = lag.exact && lead.exact
-                          ? scaled(to_dd(lag.grid_value - lead.grid_value), p.from_grid[1])
-                          : dd::sub(lag.value_sum, lead.value_sum);
-    return quotient(d, lag.count, lag.inverse);
+    return quotient(dd::sub(lag.value_sum, lead.value_sum), lag.count, lag.inverse);
   }
   return dd::sub(quotient(lag.value_sum, lag.count, lag.inverse),
                  quotient(lead.value_sum, lead.count, lead.inverse));
