@@ -47,22 +47,25 @@ template <typename Sum>
   const double threshold = tau * (1.0 - jitter);
   fast::Windows<false, Sum> leads(series, tau, overlap, plan);
   std::optional<fast::Windows<false, Sum>> lags;  // once the ring is outgrown
-  fast::Bin lead;
+  fast::Bin spare;
   fast::Bin replayed;
   FastRow row;
   Squares squares;
+  const size_t mask = ring.size() - 1;
   size_t lag = 0;  // the index of the lagging bin
-  while (leads.next(lead)) {
-    const size_t k = row.bins++;
-    if (!lags) {
-      if (k - lag < ring.size()) {
-        ring[k & (ring.size() - 1)] = lead;
-      } else {
-        lags.emplace(series, tau, overlap, plan);
-        for (size_t j = 0; j <= lag; ++j) lags->next(replayed);
-      }
+  for (;;) {
+    // Made where it is kept: a ring slot while the ring holds every bin from
+    // the lagging one on, else the spare.
+    const size_t k = row.bins;
+    const bool kept = !lags && k - lag < ring.size();
+    fast::Bin& lead = kept ? ring[k & mask] : spare;
+    if (!leads.next(lead)) break;
+    ++row.bins;
+    if (!kept && !lags) {
+      lags.emplace(series, tau, overlap, plan);
+      for (size_t j = 0; j <= lag; ++j) lags->next(replayed);
     }
-    const fast::Bin& lagging = lags ? replayed : ring[lag & (ring.size() - 1)];
+    const fast::Bin& lagging = lags ? replayed : ring[lag & mask];
     if (lead.mean.value == kMissing) continue;
     if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
     squares.add(fast::value_difference(lagging, lead, plan));

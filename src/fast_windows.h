@@ -145,15 +145,15 @@ template <typename Sum>
 // exact one only when the estimate is too close to call.
 struct Bin {
   Sample mean;
-  double slack = 0;
-  dd::Num time_sum;       // of (time - offset) over the window
-  dd::Num value_sum;      // of (value - offset) over the window
-  Int128 grid_value = 0;  // the same on the grid, when `exact`
-  Int128 grid_time = 0;   // on the grid, when `exact` and time_sum is not made
-  double count = 0;
-  double inverse = 0;  // 1 / count
-  bool exact = false;  // grid_value holds the whole sum
-  bool plain = false;  // missing or wild: only `mean` counts
+  double slack;
+  dd::Num time_sum;   // of (time - offset) over the window
+  dd::Num value_sum;  // of (value - offset) over the window
+  Int128 grid_value;  // the same on the grid, when `exact`
+  Int128 grid_time;   // on the grid, when `exact` and time_sum is not made
+  double count;
+  double inverse;  // 1 / count
+  bool exact;      // grid_value holds the whole sum
+  bool plain;      // missing or wild: only `mean` counts
 };
 
 // sum / count as a double-double, given inverse = 1 / count. q is within a
@@ -198,14 +198,19 @@ template <typename Sum>
 // The bin of the window [begin, end), whose prefixes are back and front.
 // Without kValueMean the value's mean is left out unless the bin is plain.
 template <bool kValueMean, typename Sum>
-[[gnu::always_inline]] inline Bin make_bin(const Cursor<Sum>& back, const Cursor<Sum>& front,
-                                           size_t begin, size_t end, const Sample* s,
-                                           const SeriesPlan& p) {
-  Bin bin;
+[[gnu::always_inline]] inline void make_bin(const Cursor<Sum>& back, const Cursor<Sum>& front,
+                                            size_t begin, size_t end, const Sample* s,
+                                            const SeriesPlan& p, Bin& bin) {
+  // Written field by field where it is kept: copying or zeroing the whole
+  // record costs more than the rest.
   bin.count = static_cast<double>((end - begin) - (back.missing - front.missing));
+  bin.slack = 0;
+  bin.plain = false;
   if (bin.count == 0) {
     bin.plain = true;
-    return bin;  // (kMissing, kMissing)
+    bin.exact = false;
+    bin.mean = {kMissing, kMissing};
+    return;
   }
   bin.inverse = 1 / bin.count;
   bin.exact = p.on_grid && back.aside == front.aside;
@@ -218,7 +223,7 @@ template <bool kValueMean, typename Sum>
       const double q = approximate(bin.grid_time) * p.from_grid[0] * bin.inverse;
       bin.mean = {p.offset[0] + q, 0};
       bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
-      return bin;
+      return;
     }
   }
   Int128 grid_time = 0;
@@ -229,7 +234,7 @@ template <bool kValueMean, typename Sum>
     if (!(std::fabs(x.time - p.offset[0]) <= kWild && std::fabs(x.value - p.offset[1]) <= kWild)) {
       bin.plain = true;
       bin.mean = window_mean(std::span(s + begin, end - begin));
-      return bin;
+      return;
     }
     bin.time_sum = dd::add(bin.time_sum, dd::two_sum(x.time, -p.offset[0]));
     bin.value_sum = dd::add(bin.value_sum, dd::two_sum(x.value, -p.offset[1]));
@@ -242,7 +247,6 @@ template <bool kValueMean, typename Sum>
     bin.mean = {p.offset[0] + q, 0};
     bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
   }
-  return bin;
 }
 
 // The bin's mean time, rounded once from about 106 bits.
@@ -316,7 +320,7 @@ struct Windows {
     for (; i < n; ++i) {
       step(back, s, *plan);
       if (tau > s[i].time - s[first].time) continue;
-      bin = make_bin<kValueMean>(back, front, first, i, s, *plan);
+      make_bin<kValueMean>(back, front, first, i, s, *plan, bin);
       if (overlap) {
         step(front, s, *plan);
         ++first;
@@ -330,7 +334,7 @@ struct Windows {
     done = true;
     step(back, s, *plan);
     if (!(s[n - 1].time - s[first].time > 0.9 * tau)) return false;
-    bin = make_bin<kValueMean>(back, front, first, n, s, *plan);
+    make_bin<kValueMean>(back, front, first, n, s, *plan, bin);
     return true;
   }
 };
