@@ -139,6 +139,21 @@ template <typename Sum>
   ++c.pos;
 }
 
+// A 128-bit integer kept as two 64-bit halves, which the compiler moves as
+// it wrote them (a 16-byte load of two fresh 8-byte stores stalls).
+struct Wide {
+  uint64_t low;
+  int64_t high;
+};
+
+[[gnu::always_inline]] inline Wide wide(Int128 x) {
+  return {static_cast<uint64_t>(x), static_cast<int64_t>(x >> 64)};
+}
+
+[[gnu::always_inline]] inline Int128 whole(Wide w) {
+  return static_cast<Int128>(w.high) * (Int128{1} << 64) + static_cast<Int128>(w.low);
+}
+
 // One bin: its mean as average_bins gives it, and what the variance needs.
 // Without kValueMean (the sweep), mean.time is an estimate within `slack`
 // of the rounded exact mean, which exact_time gives; the pairing needs the
@@ -148,8 +163,8 @@ struct Bin {
   double slack;
   dd::Num time_sum;   // of (time - offset) over the window
   dd::Num value_sum;  // of (value - offset) over the window
-  Int128 grid_value;  // the same on the grid, when `exact`
-  Int128 grid_time;   // on the grid, when `exact` and time_sum is not made
+  Wide grid_value;  // the same on the grid, when `exact`
+  Wide grid_time;   // on the grid, when `exact` and time_sum is not made
   double count;
   double inverse;  // 1 / count
   bool exact;      // grid_value holds the whole sum
@@ -218,17 +233,19 @@ template <bool kValueMean, typename Sum>
     if (bin.exact) {
       // Integer sums: the estimate and the value difference need no
       // double-double; exact_time makes the time's sum when it is asked for.
-      bin.grid_time = back.sum.lane[0] - front.sum.lane[0];
-      bin.grid_value = back.sum.lane[1] - front.sum.lane[1];
-      const double q = approximate(bin.grid_time) * p.from_grid[0] * bin.inverse;
+      const Int128 grid_time = back.sum.lane[0] - front.sum.lane[0];
+      bin.grid_time = wide(grid_time);
+      bin.grid_value = wide(back.sum.lane[1] - front.sum.lane[1]);
+      const double q = approximate(grid_time) * p.from_grid[0] * bin.inverse;
       bin.mean = {p.offset[0] + q, 0};
       bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
       return;
     }
   }
-  Int128 grid_time = 0;
-  bin.time_sum = window_sum(back, front, p, 0, &grid_time);
-  bin.value_sum = window_sum(back, front, p, 1, &bin.grid_value);
+  Int128 grid[2] = {0, 0};
+  bin.time_sum = window_sum(back, front, p, 0, &grid[0]);
+  bin.value_sum = window_sum(back, front, p, 1, &grid[1]);
+  bin.grid_value = wide(grid[1]);
   for (size_t k = front.aside; k < back.aside; ++k) {
     const Sample& x = s[p.aside[k]];
     if (!(std::fabs(x.time - p.offset[0]) <= kWild && std::fabs(x.value - p.offset[1]) <= kWild)) {
@@ -252,7 +269,7 @@ template <bool kValueMean, typename Sum>
 // The bin's mean time, rounded once from about 106 bits.
 [[gnu::always_inline]] inline double exact_time(const Bin& bin, const SeriesPlan& p) {
   if (bin.slack == 0) return bin.mean.time;
-  const dd::Num sum = bin.exact ? scaled(to_dd(bin.grid_time), p.from_grid[0]) : bin.time_sum;
+  const dd::Num sum = bin.exact ? scaled(to_dd(whole(bin.grid_time)), p.from_grid[0]) : bin.time_sum;
   return mean_of(sum, bin.count, bin.inverse, p.offset[0]);
 }
 
@@ -277,9 +294,9 @@ template <bool kValueMean, typename Sum>
   if (lag.plain || lead.plain) return {lag.mean.value - lead.mean.value, 0};
   if (lag.exact && lead.exact) {
     if (lag.count == lead.count) {
-      return {approximate(lag.grid_value - lead.grid_value) * p.from_grid[1] * lag.inverse, 0};
+      return {approximate(whole(lag.grid_value) - whole(lead.grid_value)) * p.from_grid[1] * lag.inverse, 0};
     }
-    const Int128 v[2] = {lag.grid_value, lead.grid_value};
+    const Int128 v[2] = {whole(lag.grid_value), whole(lead.grid_value)};
     const double c[2] = {lag.count, lead.count};
     const double inv[2] = {lag.inverse, lead.inverse};
     dd::Num q[2];
