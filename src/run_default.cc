@@ -145,14 +145,10 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   SampleSeries bins;
   std::vector<PlotPoint> points;
   const int32_t n = settings.tau_count;
+  // -fast computes its rows a batch of taus at a time, so that the threads
+  // share them and a runaway -n is still announced before any work.
   std::vector<FastRow> fast_rows;
-  if (settings.running_sums) {
-    std::vector<double> taus;
-    for (double k = 1.0; k <= n; k += 1.0) {
-      taus.push_back(tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing));
-    }
-    fast_rows = fast_sweep(series, taus, settings.overlap, settings.jitter, settings.threads);
-  }
+  double fast_first = 1.0;  // the k of fast_rows[0]
   SweepWatch watch =
       watch_sweep(sweep_shape(series.size(), extent, range, settings), settings.running_sums);
   for (double k = 1.0; k <= n; k += 1.0) {
@@ -168,7 +164,15 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
     const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
     double avar = 0;
     if (settings.running_sums) {
-      const FastRow& row = fast_rows[static_cast<size_t>(k) - 1];
+      if (k >= fast_first + static_cast<double>(fast_rows.size())) {
+        std::vector<double> taus;
+        for (double j = k; j <= n && taus.size() < 128; j += 1.0) {
+          taus.push_back(tau_at(j, n, range.min_tau, range.max_tau, settings.log_spacing));
+        }
+        fast_rows = fast_sweep(series, taus, settings.overlap, settings.jitter, settings.threads);
+        fast_first = k;
+      }
+      const FastRow& row = fast_rows[static_cast<size_t>(k - fast_first)];
       if (row.bins < 2) continue;
       avar = row.avar;
     } else {
