@@ -15,7 +15,7 @@
 # /usr/bin/python3). ADEV is SigmaTheta's ADev program. SIZES (default
 # "100000 1000000 10000000") chooses the files. The default sweep is cut off
 # after DEFAULT_LIMIT seconds (default 120) at every size, by timeout: a cut
-# run shows its limit as "> N" (at 10^7 it always is: it needs hours).
+# run shows its limit as ">N" (from 10^6 on it always is: it needs hours).
 set -eu
 bin=$(realpath "${1:-build/default/tauspan}")
 work=${2:-${TMPDIR:-/tmp}/tauspan-fast-vs-peers}
@@ -56,14 +56,14 @@ measure() {
     cat time.txt
   else
     status=$?
-    if [ "$status" = 124 ]; then echo "> $limit -"; else echo "failed($status) -"; fi
+    if [ "$status" = 124 ]; then echo ">$limit -"; else echo "failed($status) -"; fi
   fi
 }
 
-row() {  # label size result
+row() {  # label size "seconds kilobytes"
   set -- "$1" "$2" $3
-  if [ "$4" = "-" ] || [ -z "${4:-}" ]; then
-    printf '| %s | %s | %s %s | - |\n' "$1" "$2" "$3" "${4:-}"
+  if [ "${4:--}" = "-" ]; then
+    printf '| %s | %s | %s | - |\n' "$1" "$2" "$3"
   else
     printf '| %s | %s | %s | %.0f |\n' "$1" "$2" "$3" "$(echo "$4 / 1024" | bc -l)"
   fi

@@ -111,7 +111,9 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::thread::hardware_concurrency();
   workers = std::clamp<size_t>(workers, 1, taus.size());
   // Allocated here, so that a shortage is this thread's exception.
-  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(std::bit_ceil(std::max<size_t>(ring, 1))));
+  // A tau has at most as many bins as samples.
+  const size_t ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
+  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(ring_size));
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {
     for (size_t k; (k = next.fetch_add(1)) < taus.size();) {
