@@ -49,12 +49,15 @@ Sample window_mean(std::span<const Sample> window);
 SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
                           SampleSeries reuse = {});
 
-// The same bins as average_bins, each mean taken from running sums instead
-// of a fresh pass, so a tau costs one pass over the series. The sums are of
-// (x - first sample) in double-double, so every mean is within an ulp of the
-// true mean (usually correctly rounded); they may differ from average_bins
-// in the last bit. Windows holding an infinite, NaN or huge (beyond 2^960)
-// time or value take the fresh pass.
+// The same bins as average_bins, each mean taken from prefix sums instead
+// of a fresh pass, so a tau costs one pass over the series (see
+// fast_windows.h): exact integer sums when the series lies on a binary grid,
+// double-doubles otherwise, with the few samples far above the rest added
+// per window. Every mean is within an ulp of the true mean (usually correctly
+// rounded), except off the grid for a mean over 2^50 times smaller than the
+// prefix sums over its count; they may differ from average_bins in the last
+// bit. Windows holding an infinite, NaN or huge (beyond 2^960) time or value
+// take the fresh pass.
 SampleSeries average_bins_running(const SampleSeries& series, double tau, bool overlap,
                                   SampleSeries reuse = {});
 

@@ -13,6 +13,7 @@
 
 #include "allan.h"
 #include "console.h"
+#include "fast_sweep.h"
 #include "output_place.h"
 #include "plot.h"
 #include "progress.h"
@@ -144,6 +145,10 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   SampleSeries bins;
   std::vector<PlotPoint> points;
   const int32_t n = settings.tau_count;
+  // -fast computes its rows a batch of taus at a time, so that the threads
+  // share them and a runaway -n is still announced before any work.
+  std::vector<FastRow> fast_rows;
+  double fast_first = 1.0;  // the k of fast_rows[0]
   SweepWatch watch =
       watch_sweep(sweep_shape(series.size(), extent, range, settings), settings.running_sums);
   for (double k = 1.0; k <= n; k += 1.0) {
@@ -157,11 +162,24 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
       show_progress(progress, text);
     }
     const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
-    bins = settings.running_sums
-               ? average_bins_running(series, tau, settings.overlap, std::move(bins))
-               : average_bins(series, tau, settings.overlap, std::move(bins));
-    if (bins.size() < 2) continue;
-    const double avar = allan_variance(bins, tau, settings.jitter);
+    double avar = 0;
+    if (settings.running_sums) {
+      if (k >= fast_first + static_cast<double>(fast_rows.size())) {
+        std::vector<double> taus;
+        for (double j = k; j <= n && taus.size() < 128; j += 1.0) {
+          taus.push_back(tau_at(j, n, range.min_tau, range.max_tau, settings.log_spacing));
+        }
+        fast_rows = fast_sweep(series, taus, settings.overlap, settings.jitter, settings.threads);
+        fast_first = k;
+      }
+      const FastRow& row = fast_rows[static_cast<size_t>(k - fast_first)];
+      if (row.bins < 2) continue;
+      avar = row.avar;
+    } else {
+      bins = average_bins(series, tau, settings.overlap, std::move(bins));
+      if (bins.size() < 2) continue;
+      avar = allan_variance(bins, tau, settings.jitter);
+    }
     const double adev = std::pow(avar, 0.5);
     clear_progress(progress);
     say("%f\t%f\t%f\n", tau, avar, adev);

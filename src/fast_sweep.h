@@ -1,0 +1,35 @@
+// The whole -fast sweep in one call: every tau's Allan variance from window
+// sums, spread over threads.
+#ifndef TAUSPAN_FAST_SWEEP_H_
+#define TAUSPAN_FAST_SWEEP_H_
+
+#include <cstddef>
+#include <vector>
+
+#include "sample.h"
+
+namespace tauspan {
+
+struct FastRow {
+  double avar = 0;
+  size_t bins = 0;  // how many bins the tau has; a row is printed from 2
+};
+
+// For each tau, the Allan variance of average_bins_running's bins paired as
+// allan_variance pairs them, each difference formed from the window sums
+// (not from two rounded means) and the squares summed in double-double.
+// The bins are made as they are needed and never stored. `threads` workers
+// share the taus (0: one per core); each tau is one worker's, so the result
+// is the same for any count. The bins from each pair's lagging bin to its
+// leading one are kept while `ring` of them (rounded up to a power of two)
+// fit, and made again by a second walk of the series beyond; the result is
+// the same bits either way.
+inline constexpr size_t kFastRing = size_t{1} << 16;
+
+std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
+                                bool overlap, double jitter, int threads,
+                                size_t ring = kFastRing);
+
+}  // namespace tauspan
+
+#endif  // TAUSPAN_FAST_SWEEP_H_
