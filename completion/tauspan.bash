@@ -35,13 +35,13 @@ _tauspan() {
       compopt -o nospace 2>/dev/null  # a comma and the next name may follow
       return 0
       ;;
-    -time | -data | -tmult | -n | -numtaus | -mintau | -maxtau | -jitter | -nominal | -tau0 | -conf)
+    -time | -data | -tmult | -n | -numtaus | -mintau | -maxtau | -jitter | -nominal | -tau0 | -conf | -threads)
       return  # a number
       ;;
   esac
   if [[ $cur == -* || $cur == /\? ]]; then
     local options="-time -data -tmult -n -numtaus -logtau -mintau -maxtau -nooverlap -jitter
-      -fast -plot -sep -timefmt -outdir -stat -biascorr -phase -nominal -tau0 -taus -conf"
+      -fast -plot -sep -timefmt -outdir -threads -stat -biascorr -phase -nominal -tau0 -taus -conf"
     # These work only as the first argument.
     ((COMP_CWORD == 1)) && options="$options -h -\\? /\\? --help --version"
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
