@@ -128,6 +128,7 @@ void run_ordered(const OrderedWork& work) {
       s.taken = i + 1;
     }
     s.room.notify_all();
+    if (work.idle && i + 1 < work.count) work.idle(i + 1);
   }
 }
 

@@ -26,8 +26,8 @@ struct OrderedWork {
   std::function<void(int64_t i, int worker)> compute;
   std::function<void(int64_t i)> take;
   // Optional, on the calling thread: with one thread, before each item;
-  // with more, a few times a second while the next item is awaited. `next`
-  // is the item that take awaits.
+  // with more, after each take and a few times a second while the next
+  // item is awaited. `next` is the item that take awaits.
   std::function<void(int64_t next)> idle;
 };
 
