@@ -104,7 +104,7 @@ TEST(ThreadsTest, TheSweepIsTheSameWhateverTheThreads) {
 }
 
 TEST(ThreadsTest, EveryStatisticIsTheSameWhateverTheThreads) {
-  const std::string with_gaps = noisy_series(1200, true);
+  const std::string with_gaps = noisy_series(700, true);
   expect_same_for_1_2_and_7_threads(
       with_gaps, {"-stat", "adev,oadev,mdev,hdev,totdev,mtotdev,theo1,mtie", "-taus", "all",
                   "-plot"},
