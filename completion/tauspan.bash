@@ -35,7 +35,7 @@ _tauspan() {
       compopt -o nospace 2>/dev/null  # a comma and the next name may follow
       return 0
       ;;
-    -time | -data | -tmult | -n | -numtaus | -mintau | -maxtau | -jitter | -nominal | -tau0 | -conf)
+    -time | -data | -tmult | -n | -numtaus | -mintau | -maxtau | -jitter | -nominal | -tau0 | -conf | -threads)
       return  # a number
       ;;
     -units)
@@ -45,7 +45,7 @@ _tauspan() {
   esac
   if [[ $cur == -* || $cur == /\? ]]; then
     local options="-time -data -tmult -n -numtaus -logtau -mintau -maxtau -nooverlap -jitter
-      -fast -plot -sep -timefmt -outdir -stat -biascorr -phase -nominal -tau0 -taus -conf
+      -fast -plot -sep -timefmt -outdir -threads -stat -biascorr -phase -nominal -tau0 -taus -conf
       -noise -units"
     # These work only as the first argument.
     ((COMP_CWORD == 1)) && options="$options -h -\\? /\\? --help --version"

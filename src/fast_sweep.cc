@@ -131,4 +131,19 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
   return rows;
 }
 
+FastSeries plan_fast_sweep(const SampleSeries& series) {
+  return {&series, fast::plan_series(series)};
+}
+
+std::vector<fast::Bin> fast_ring(const SampleSeries& series, size_t ring) {
+  return std::vector<fast::Bin>(std::bit_ceil(std::clamp<size_t>(ring, 1, series.size())));
+}
+
+FastRow fast_tau(const FastSeries& fast, double tau, bool overlap, double jitter,
+                 std::vector<fast::Bin>& ring) {
+  if (fast.series->empty()) return {};
+  const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
+  return one(*fast.series, fast.plan, tau, overlap, jitter, ring);
+}
+
 }  // namespace tauspan

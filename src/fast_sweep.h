@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "fast_windows.h"
 #include "sample.h"
 
 namespace tauspan {
@@ -29,6 +30,18 @@ inline constexpr size_t kFastRing = size_t{1} << 16;
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
                                 bool overlap, double jitter, int threads,
                                 size_t ring = kFastRing);
+
+// The same, one tau at a time, for callers that share the taus among their
+// own workers: the series' plan is made once and read by all of them, and
+// each worker brings its own ring (from fast_ring).
+struct FastSeries {
+  const SampleSeries* series = nullptr;
+  fast::SeriesPlan plan;
+};
+FastSeries plan_fast_sweep(const SampleSeries& series);
+std::vector<fast::Bin> fast_ring(const SampleSeries& series, size_t ring = kFastRing);
+FastRow fast_tau(const FastSeries& fast, double tau, bool overlap, double jitter,
+                 std::vector<fast::Bin>& ring);
 
 }  // namespace tauspan
 

@@ -108,10 +108,39 @@ Deviation one_deviation(const LongTermSeries& series, Statistic s, int64_t m) {
 
 }  // namespace
 
+Deviation long_term_deviation(const LongTermSeries& series, Statistic s, int64_t m) {
+  return one_deviation(series, s, m);
+}
+
+StatsRow long_term_row(const LongTermSeries& series, const PreparedGrid& prepared, Statistic s,
+                       const Deviation& d, const StatsSettings& settings) {
+  const Grid& grid = *prepared.grid;
+  const double record_length = static_cast<double>(phase_points(series) - 1) * grid.tau0;
+  StatsRow row;
+  row.m = d.m;
+  row.tau = d.tau;
+  row.n = d.n;
+  row.dev = d.dev;
+  row.alpha = kNoAlpha;
+  row.min_dev = row.max_dev = NAN;
+  Statistic classical = Statistic::kOadev;
+  int64_t at = 0;
+  if (d.n > 0 && noise_statistic(s, d.m, classical, at)) {
+    row.alpha = noise_alpha(prepared, classical, at);
+    row.dev /= std::sqrt(bias_divisor(s, row.alpha, d, record_length, settings.bias_correction));
+    if (row.alpha != kNoAlpha) {
+      const Interval interval = confidence_interval(
+          row.dev, long_term_edf(s, row.alpha, d, grid.tau0), settings.confidence);
+      row.min_dev = interval.min_dev;
+      row.max_dev = interval.max_dev;
+    }
+  }
+  return row;
+}
+
 std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const PreparedGrid& prepared,
                                      Statistic s, const std::vector<int64_t>& factors,
                                      const StatsSettings& settings) {
-  const Grid& grid = *prepared.grid;
   std::vector<Deviation> devs;
   if (s == Statistic::kTheo1) {
     // One call for the whole list: dense factors share their sums.
@@ -119,31 +148,8 @@ std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const Prepare
   } else {
     for (const int64_t m : factors) devs.push_back(one_deviation(series, s, m));
   }
-  const double record_length = static_cast<double>(phase_points(series) - 1) * grid.tau0;
   std::vector<StatsRow> rows;
-  for (const Deviation& d : devs) {
-    StatsRow row;
-    row.m = d.m;
-    row.tau = d.tau;
-    row.n = d.n;
-    row.dev = d.dev;
-    row.alpha = kNoAlpha;
-    row.min_dev = row.max_dev = NAN;
-    Statistic classical = Statistic::kOadev;
-    int64_t at = 0;
-    if (d.n > 0 && noise_statistic(s, d.m, classical, at)) {
-      row.alpha = noise_alpha(prepared, classical, at);
-      row.dev /= std::sqrt(
-          bias_divisor(s, row.alpha, d, record_length, settings.bias_correction));
-      if (row.alpha != kNoAlpha) {
-        const Interval interval = confidence_interval(
-            row.dev, long_term_edf(s, row.alpha, d, grid.tau0), settings.confidence);
-        row.min_dev = interval.min_dev;
-        row.max_dev = interval.max_dev;
-      }
-    }
-    rows.push_back(row);
-  }
+  for (const Deviation& d : devs) rows.push_back(long_term_row(series, prepared, s, d, settings));
   return rows;
 }
 

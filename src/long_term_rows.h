@@ -28,6 +28,14 @@ std::vector<StatsRow> long_term_rows(const LongTermSeries& series, const Prepare
                                      Statistic s, const std::vector<int64_t>& factors,
                                      const StatsSettings& settings);
 
+// The same, one factor at a time, for callers that spread the rows over
+// threads: the deviation of s at m (any statistic but Thêo1, whose factors
+// come all at once from theo1_factors), then its row. Both are safe to call
+// from several threads on the same series and prepared grid.
+Deviation long_term_deviation(const LongTermSeries& series, Statistic s, int64_t m);
+StatsRow long_term_row(const LongTermSeries& series, const PreparedGrid& prepared, Statistic s,
+                       const Deviation& d, const StatsSettings& settings);
+
 // The result file's comment line (without '#' and line end) that says what
 // bias the rows carry; empty for a statistic without one (MTIE, TIE rms and
 // the classical statistics).

@@ -54,6 +54,8 @@ void print_more_options() {
             "                     1970-01-01 UTC) or mjd (modified Julian date in days)\n");
   say("%s", "  -outdir <dir>      Write result files and pictures into 'dir', which must\n"
             "                     exist, instead of beside each data file\n");
+  say("%s", "  -threads <n>       Spread the taus, or the rows of -stat, over n threads\n"
+            "                     (default 0: one per core); results are the same for any n\n");
   say("%s", "  -h, -?, /?         Print the usage text (as the first argument)\n");
   say("%s", "  --help             Print this text (as the first argument)\n");
   say("%s", "  --version          Print the version (as the first argument)\n");

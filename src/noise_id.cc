@@ -73,6 +73,10 @@ Series averaged(const PreparedGrid& p, int64_t m) {
   const size_t slots = grid.values.size();
   const size_t step = static_cast<size_t>(m);
   Series z;
+  // Exactly as long as it will be: at m = 1 it is the grid's length.
+  const size_t length = grid.kind == DataKind::kPhase ? (slots + step - 1) / step : slots / step;
+  z.value.reserve(length);
+  z.present.reserve(length);
   if (grid.kind == DataKind::kPhase) {
     const double reference = first_present_value(grid);
     for (size_t i = 0; i < slots; i += step) {
@@ -91,15 +95,17 @@ Series averaged(const PreparedGrid& p, int64_t m) {
   return z;
 }
 
-// Steps between neighbours; a step needs both of them.
-Series difference(const Series& z) {
-  Series steps;
+// Steps between neighbours, in place (one entry fewer); a step needs both
+// of them. In place because at m = 1 the series is as long as the grid.
+void difference(Series& z) {
+  if (z.value.empty()) return;
   for (size_t k = 0; k + 1 < z.value.size(); ++k) {
     const uint8_t both = z.present[k] && z.present[k + 1];
-    steps.value.push_back(both ? z.value[k + 1] - z.value[k] : 0);
-    steps.present.push_back(both);
+    z.value[k] = both ? z.value[k + 1] - z.value[k] : 0;
+    z.present[k] = both;
   }
-  return steps;
+  z.value.pop_back();
+  z.present.pop_back();
 }
 
 // Removes the least-squares polynomial of the index (degree 1: a frequency
@@ -188,7 +194,7 @@ int autocorrelation_alpha(Series z, DataKind kind, int d_max, int alpha_min) {
       // Steeper or bluer than the statistic can tell: the nearest it can.
       return static_cast<int>(std::clamp(alpha, static_cast<double>(alpha_min), 2.0));
     }
-    z = difference(z);
+    difference(z);
   }
 }
 
@@ -305,11 +311,12 @@ int noise_alpha(const PreparedGrid& prepared, Statistic s, int64_t m) {
   const Grid& grid = *prepared.grid;
   if (m < 1 || grid.values.empty() || grid.present.size() != grid.values.size()) return kNoAlpha;
   const bool hadamard = s == Statistic::kHdev || s == Statistic::kOhdev;
-  const Series z = averaged(prepared, m);
+  Series z = averaged(prepared, m);
   if (count_present(z) >= kMinAutocorrelationPoints) {
-    return autocorrelation_alpha(z, grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
+    return autocorrelation_alpha(std::move(z), grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
   }
-  return b1_alpha(prepared, grid.kind == DataKind::kPhase ? difference(z) : z, m);
+  if (grid.kind == DataKind::kPhase) difference(z);
+  return b1_alpha(prepared, z, m);
 }
 
 int noise_alpha(const Grid& grid, Statistic s, int64_t m) {

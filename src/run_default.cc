@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "progress.h"
 #include "result_file.h"
 #include "sweep_estimate.h"
+#include "workers.h"
 
 namespace tauspan {
 
@@ -142,50 +144,75 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   write_header(out.result, path, settings);
   say("\ntau\tAVAR\tADEV\n");
 
-  SampleSeries bins;
   std::vector<PlotPoint> points;
   const int32_t n = settings.tau_count;
-  // -fast computes its rows a batch of taus at a time, so that the threads
-  // share them and a runaway -n is still announced before any work.
-  std::vector<FastRow> fast_rows;
-  double fast_first = 1.0;  // the k of fast_rows[0]
   SweepWatch watch =
       watch_sweep(sweep_shape(series.size(), extent, range, settings), settings.running_sums);
-  for (double k = 1.0; k <= n; k += 1.0) {
-    if (watch.armed) {
-      const SweepEstimate estimate = check_sweep(watch, k);
-      if (estimate.too_long) warn_of_long_sweep(path, estimate, progress);
-    }
-    if (progress_due(progress)) {
-      char text[96];
-      std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i", k, n);
-      show_progress(progress, text);
-    }
-    const double tau = tau_at(k, n, range.min_tau, range.max_tau, settings.log_spacing);
+  // Taus are computed on the workers, each into the ring slot of its index,
+  // and printed here in order. Each worker keeps its bins' memory from tau
+  // to tau.
+  struct Row {
+    double tau = 0;
     double avar = 0;
+    bool formed = false;  // two bins or more
+  };
+  const int threads = worker_count(settings.threads);
+  const size_t workers = static_cast<size_t>(std::min(threads, std::max(n, 1)));
+  std::vector<SampleSeries> bins(workers);
+  // -fast makes its bins as it goes: each worker keeps a ring of the recent
+  // ones, and the plan of the series is shared.
+  std::vector<std::vector<fast::Bin>> rings(workers);
+  const FastSeries fast = settings.running_sums ? plan_fast_sweep(series) : FastSeries{};
+  std::vector<Row> rows(static_cast<size_t>(ordered_window(threads)));
+  const auto check = [&](double k) {
+    const SweepEstimate estimate = check_sweep(watch, k);
+    if (estimate.too_long) warn_of_long_sweep(path, estimate, progress);
+  };
+  OrderedWork work;
+  work.count = n;
+  work.threads = threads;
+  work.compute = [&](int64_t i, int worker) {
+    Row& row = rows[static_cast<size_t>(i % ordered_window(threads))];
+    SampleSeries& b = bins[static_cast<size_t>(worker)];
+    row.tau = tau_at(static_cast<double>(i + 1), n, range.min_tau, range.max_tau,
+                     settings.log_spacing);
     if (settings.running_sums) {
-      if (k >= fast_first + static_cast<double>(fast_rows.size())) {
-        std::vector<double> taus;
-        for (double j = k; j <= n && taus.size() < 128; j += 1.0) {
-          taus.push_back(tau_at(j, n, range.min_tau, range.max_tau, settings.log_spacing));
-        }
-        fast_rows = fast_sweep(series, taus, settings.overlap, settings.jitter, settings.threads);
-        fast_first = k;
-      }
-      const FastRow& row = fast_rows[static_cast<size_t>(k - fast_first)];
-      if (row.bins < 2) continue;
-      avar = row.avar;
-    } else {
-      bins = average_bins(series, tau, settings.overlap, std::move(bins));
-      if (bins.size() < 2) continue;
-      avar = allan_variance(bins, tau, settings.jitter);
+      std::vector<fast::Bin>& ring = rings[static_cast<size_t>(worker)];
+      if (ring.empty()) ring = fast_ring(series);
+      const FastRow fast_row = fast_tau(fast, row.tau, settings.overlap, settings.jitter, ring);
+      row.formed = fast_row.bins >= 2;
+      row.avar = fast_row.avar;
+      return;
     }
-    const double adev = std::pow(avar, 0.5);
-    clear_progress(progress);
-    say("%f\t%f\t%f\n", tau, avar, adev);
-    write_row(out.result, tau, avar, adev);
-    if (settings.plot) points.push_back({tau, adev});
-  }
+    b = average_bins(series, row.tau, settings.overlap, std::move(b));
+    row.formed = b.size() >= 2;
+    if (row.formed) row.avar = allan_variance(b, row.tau, settings.jitter);
+  };
+  work.take = [&](int64_t i) {
+    const Row& row = rows[static_cast<size_t>(i % ordered_window(threads))];
+    if (row.formed) {
+      const double adev = std::pow(row.avar, 0.5);
+      clear_progress(progress);
+      say("%f\t%f\t%f\n", row.tau, row.avar, adev);
+      write_row(out.result, row.tau, row.avar, adev);
+      if (settings.plot) points.push_back({row.tau, adev});
+    }
+    if (i + 1 < n) check(static_cast<double>(i + 2));
+  };
+  work.idle = [&](int64_t next) {
+    if (!progress_due(progress)) return;
+    char text[160];
+    const int shown = std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i",
+                                    static_cast<double>(next + 1), n);
+    const double left = sweep_seconds_left(watch);
+    if (left >= 0 && shown > 0 && static_cast<size_t>(shown) < sizeof text) {
+      std::snprintf(text + shown, sizeof text - static_cast<size_t>(shown), ", about %s left",
+                    describe_duration(left).c_str());
+    }
+    show_progress(progress, text);
+  };
+  if (n >= 1) check(1);
+  run_ordered(work);
   clear_progress(progress);
 
   // The result first: a picture must never stand beside an older result.

@@ -1,15 +1,20 @@
 // The run of the standard statistics over one data file.
 #include "run_stats.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
-#include <limits>
 #include <cstdio>
+#include <ctime>
+#include <limits>
 #include <exception>
 #include <new>
 #include <vector>
 
 #include "console.h"
+#include "progress.h"
+#include "sweep_estimate.h"
+#include "workers.h"
 #include "grid.h"
 #include "intervals.h"
 #include "long_term_rows.h"
@@ -18,6 +23,7 @@
 #include "plot.h"
 #include "result_file.h"
 #include "stats_plot.h"
+#include "theo1.h"
 
 namespace tauspan {
 namespace {
@@ -28,6 +34,58 @@ struct Outputs {
   ResultFile result;
   ResultFile picture;
 };
+
+// The run's status line and its estimate of the time left, from a cost
+// model of every row of every statistic scaled by the time the rows done
+// so far took.
+constexpr double kStatsLook = 0.2;      // seconds of rows that the warning rests on
+constexpr double kStatsTooLong = 60;    // seconds before a run is announced
+
+struct StatsWatch {
+  Progress progress;
+  std::string path;
+  double slots = 0;
+  double start = 0;      // monotonic seconds, when the first row began
+  double total = 0;      // modelled seconds of every row
+  double done = 0;       // modelled seconds of the rows taken
+  bool decided = false;  // the runaway warning was considered
+};
+
+double now_seconds() {
+  timespec t;
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Seconds left at the pace so far; negative before the first row is taken.
+double stats_seconds_left(const StatsWatch& w) {
+  const double elapsed = now_seconds() - w.start;
+  if (!(w.done > 0) || !(elapsed > 0)) return -1;
+  return std::max(0.0, elapsed / w.done * (w.total - w.done));
+}
+
+void show_stats_progress(StatsWatch& w, Statistic s, int64_t next, int64_t count) {
+  if (!progress_due(w.progress)) return;
+  std::string text = "tauspan: " + std::string(statistic_name(s)) + ", row " +
+                     std::to_string(next + 1) + " of " + std::to_string(count);
+  const double left = stats_seconds_left(w);
+  if (left >= 0) text += ", about " + describe_duration(left) + " left";
+  show_progress(w.progress, text);
+}
+
+// Rows taken: their modelled cost is done, and once the rows done have taken
+// a fifth of a second a run modelled to take over a minute is announced.
+void rows_done(StatsWatch& w, double modelled_seconds) {
+  w.done += modelled_seconds;
+  if (w.decided || now_seconds() - w.start < kStatsLook) return;
+  w.decided = true;
+  const double elapsed = now_seconds() - w.start;
+  const double seconds = elapsed / w.done * w.total;
+  if (seconds > kStatsTooLong) {
+    clear_progress(w.progress);
+    report("the statistics of '" + w.path + "' will take about " + describe_duration(seconds));
+  }
+}
 
 // The slot width: -tau0 when given; with row numbers as time, one row
 // (the time multiplier); otherwise 0, which leaves it to the samples.
@@ -62,10 +120,12 @@ int write_stats_plot(const std::string& path, const std::string& base, const Sta
 // exit status; `curve` gets the rows for the picture.
 int run_statistic(const std::string& path, const std::string& base, const StatsSettings& stats,
                   Statistic s, const PreparedGrid& prepared, const LongTermSeries& long_term,
-                  ProtectedFiles& protected_files, ResultFile& file, StatsCurve& curve) {
+                  int threads, StatsWatch& watch, ProtectedFiles& protected_files,
+                  ResultFile& file, StatsCurve& curve) {
   const Grid& grid = *prepared.grid;
   const std::string name = result_file_name(base, statistic_name(s));
   const std::string title(statistic_title(s));
+  clear_progress(watch.progress);
   say("\n%s (%s)\n", title.c_str(), std::string(statistic_name(s)).c_str());
   if (const std::string target = protected_target(protected_files, name); !target.empty()) {
     report(refusal("result", path, name, target));
@@ -73,24 +133,57 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
   }
   curve.name = statistic_name(s);
   const std::vector<int64_t> factors = averaging_factors(stats, s, grid);
-  // The long-term statistics come all at once (Thêo1 shares work across m).
-  const std::vector<StatsRow> long_rows =
-      is_long_term(s) ? long_term_rows(long_term, prepared, s, factors, stats) : std::vector<StatsRow>();
+  // Thêo1's deviations come all at once (it shares work across m); every
+  // other row is computed whole on a worker, into the ring slot of its index.
+  const std::vector<Deviation> theo1_devs =
+      s == Statistic::kTheo1 ? theo1_factors(long_term, factors) : std::vector<Deviation>();
+  if (s == Statistic::kTheo1) {
+    // Its rows' work is done: the estimate counts it now.
+    double modelled = 0;
+    for (const int64_t m : factors) modelled += stats_row_seconds(s, watch.slots, static_cast<double>(m));
+    rows_done(watch, modelled);
+  }
   const std::string note = bias_note(s, stats.bias_correction);
-  for (size_t i = 0; i < factors.size(); ++i) {
-    const StatsRow row =
-        is_long_term(s) ? long_rows[i] : stats_row(prepared, s, factors[i], stats.confidence);
-    if (row.n == 0) continue;
+  std::vector<StatsRow> rows(static_cast<size_t>(ordered_window(threads)));
+  OrderedWork work;
+  work.count = static_cast<int64_t>(factors.size());
+  work.threads = threads;
+  work.compute = [&](int64_t i, int) {
+    const auto at = static_cast<size_t>(i);
+    StatsRow& row = rows[static_cast<size_t>(i % ordered_window(threads))];
+    if (s == Statistic::kTheo1) {
+      row = long_term_row(long_term, prepared, s, theo1_devs[at], stats);
+    } else if (is_long_term(s)) {
+      row = long_term_row(long_term, prepared, s, long_term_deviation(long_term, s, factors[at]),
+                          stats);
+    } else {
+      row = stats_row(prepared, s, factors[at], stats.confidence);
+    }
+  };
+  work.take = [&](int64_t i) {
+    const StatsRow& row = rows[static_cast<size_t>(i % ordered_window(threads))];
+    if (s != Statistic::kTheo1) {
+      const auto m = static_cast<double>(factors[static_cast<size_t>(i)]);
+      rows_done(watch, stats_row_seconds(s, watch.slots, m));
+    }
+    if (row.n == 0) return;
     if (curve.rows.empty()) {
+      clear_progress(watch.progress);
       if (!note.empty()) say("%s\n", note.c_str());
       say("%s\n", kStatsColumns);
       file = open_result_file(name);
       write_text(file, stats_header(s, path, grid, stats.confidence, note));
     }
+    clear_progress(watch.progress);
     say("%s", stats_console_row(row).c_str());
     write_text(file, stats_file_row(row));
     curve.rows.push_back(row);
-  }
+  };
+  work.idle = [&](int64_t next) {
+    show_stats_progress(watch, s, next, work.count);
+  };
+  run_ordered(work);
+  clear_progress(watch.progress);
   if (curve.rows.empty()) {
     say("No term of %s can be formed from these samples: no result file.\n",
         std::string(statistic_name(s)).c_str());
@@ -109,7 +202,7 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
 // The run after "Reading data...": everything that may throw.
 int read_and_compute(const std::string& path, const RunSettings& settings,
                      const StatsSettings& stats, ProtectedFiles& protected_files,
-                     SeriesSource source, Outputs& out) {
+                     SeriesSource source, StatsWatch& watch, Outputs& out) {
   SeriesRead read = source(path, settings, nullptr, nullptr);
   const size_t size = read.samples.size();
   const auto count = static_cast<int>(size > INT_MAX ? INT_MAX : size);
@@ -152,12 +245,21 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
       break;
     }
   }
+  watch.path = path;
+  watch.slots = static_cast<double>(grid.values.size());
+  for (const Statistic s : stats.statistics) {
+    for (const int64_t m : averaging_factors(stats, s, grid)) {
+      watch.total += stats_row_seconds(s, watch.slots, static_cast<double>(m));
+    }
+  }
+  watch.start = now_seconds();
+  const int threads = worker_count(settings.threads);
   int status = 0;
   std::vector<StatsCurve> curves;
   for (const Statistic s : stats.statistics) {
     StatsCurve curve;
-    const int file_status = run_statistic(path, base, stats, s, prepared, long_term,
-                                          protected_files, out.result, curve);
+    const int file_status = run_statistic(path, base, stats, s, prepared, long_term, threads,
+                                          watch, protected_files, out.result, curve);
     if (file_status > status) status = file_status;
     if (settings.plot && !curve.rows.empty()) curves.push_back(std::move(curve));
   }
@@ -200,11 +302,15 @@ int run_stats_file(const std::string& path, const RunSettings& settings,
   std::fflush(stdout);  // a long read shows its progress at once
 
   Outputs out;
+  StatsWatch watch;
+  watch.progress = start_progress();
   std::string failure;
   // By the time a handler runs, the samples and the grid are released, so
   // the message and the next file have memory again.
   try {
-    return read_and_compute(path, settings, stats, protected_files, source, out);
+    const int status = read_and_compute(path, settings, stats, protected_files, source, watch, out);
+    clear_progress(watch.progress);
+    return status;
   } catch (const std::bad_alloc&) {
     failure = "out of memory while processing '" + path + "'";
   } catch (const std::exception& e) {
@@ -214,6 +320,7 @@ int run_stats_file(const std::string& path, const RunSettings& settings,
   }
   discard_result_file(out.result);
   discard_result_file(out.picture);
+  clear_progress(watch.progress);
   report(failure);
   return kFailed;
 }

@@ -16,6 +16,13 @@ constexpr double kOverlapSampleSeconds = 10e-9;   // a bin made and paired
 constexpr double kDisjointSampleSeconds = 3e-9;   // a sample in disjoint bins
 constexpr double kRunningSampleSeconds = 12e-9;   // a bin from running sums
 constexpr double kWindowSampleSeconds = 0.1e-9;   // a sample added to a window mean
+// A slot in a -stat row: the classical statistics with their noise
+// identification; totdev and the time-error ones; the modified total ones;
+// Thêo1, per unit of m.
+constexpr double kStatsSlotSeconds = 10e-9;
+constexpr double kTotalSlotSeconds = 40e-9;
+constexpr double kModifiedTotalSlotSeconds = 500e-9;
+constexpr double kTheo1SlotSeconds = 0.2e-9;
 
 constexpr double kTooLong = 60;        // seconds before a sweep is announced
 constexpr double kNotWatched = 1;      // modelled seconds below which the clock is not read
@@ -85,8 +92,8 @@ SweepWatch watch_sweep(const SweepShape& shape, bool running_sums) {
 
 SweepEstimate check_sweep(SweepWatch& w, double k) {
   SweepEstimate e;
-  if (!w.armed) return e;
   if (k > 1) w.done += tau_seconds(w.shape, tau_of(w.shape, k - 1), w.running_sums);
+  if (!w.armed) return e;
   const double elapsed = now() - w.start;
   const double scale = w.done > 0 && elapsed > 0 ? elapsed / w.done : 1;
   const double next = tau_seconds(w.shape, tau_of(w.shape, k), w.running_sums);
@@ -96,6 +103,34 @@ SweepEstimate check_sweep(SweepWatch& w, double k) {
   e.fast_seconds = scale * w.fast_total;
   e.too_long = e.seconds > kTooLong;
   return e;
+}
+
+double sweep_seconds_left(const SweepWatch& w) {
+  const double elapsed = now() - w.start;
+  if (!(w.done > 0) || !(elapsed > 0)) return -1;
+  return std::max(0.0, elapsed / w.done * (w.total - w.done));
+}
+
+double stats_row_seconds(Statistic s, double slots, double m) {
+  double per_slot = kStatsSlotSeconds;
+  switch (s) {
+    case Statistic::kTotdev:
+    case Statistic::kMtie:
+    case Statistic::kTierms:
+      per_slot = kTotalSlotSeconds;
+      break;
+    case Statistic::kMtotdev:
+    case Statistic::kTtotdev:
+    case Statistic::kHtotdev:
+      per_slot = kModifiedTotalSlotSeconds;
+      break;
+    case Statistic::kTheo1:
+      per_slot = kTheo1SlotSeconds * std::max(m, 1.0);
+      break;
+    default:
+      break;
+  }
+  return kRowSeconds + slots * per_slot;
 }
 
 std::string describe_duration(double seconds) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "allan.h"
+#include "deviations.h"
 #include "sample.h"
 
 namespace tauspan {
@@ -54,12 +55,24 @@ struct SweepEstimate {
 // Starts the clock. Sweeps modelled well under a minute are not watched.
 SweepWatch watch_sweep(const SweepShape& shape, bool running_sums);
 
-// Called before tau k (from 1). Decides once, as soon as the taus done have
+// Called before tau k (from 1), once for each k in order, with tau k - 1
+// done. Decides once, as soon as the taus done have
 // taken a fifth of a second or the next one is expected to take half a
 // second: the modelled total, scaled by the time taken so far over the time
 // modelled so far. Before that, and after it, returns an estimate that is
 // not too_long.
 SweepEstimate check_sweep(SweepWatch& watch, double k);
+
+// The seconds the rest of the sweep will take at the pace of the taus done
+// so far (whatever number of threads did them); negative before a tau is
+// done.
+double sweep_seconds_left(const SweepWatch& watch);
+
+// Modelled seconds of one row of a -stat statistic at averaging factor m on
+// a grid of `slots` slots: a pass or two over the grid for the classical
+// statistics, several for the total and time-error ones, and for Thêo1 a
+// cost that grows with m as well.
+double stats_row_seconds(Statistic s, double slots, double m);
 
 // "40 seconds", "12 minutes", "3.5 hours", "9 days".
 std::string describe_duration(double seconds);

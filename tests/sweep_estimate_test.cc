@@ -77,6 +77,31 @@ TEST(SweepEstimateTest, ASmallSweepIsNeitherWatchedNorAnnounced) {
   EXPECT_FALSE(w.armed);  // once
 }
 
+TEST(SweepEstimateTest, TheTimeLeftFollowsTheTausDone) {
+  SweepWatch w = watch_sweep(shape(1e5, 10, 25000, false), false);
+  EXPECT_LT(sweep_seconds_left(w), 0);  // nothing done: unknown
+  check_sweep(w, 1);
+  EXPECT_LT(sweep_seconds_left(w), 0);
+  // Tau 1 done: the other nine, at its pace (every disjoint tau costs the same).
+  check_sweep(w, 2);
+  w.start -= 1;  // it took a second
+  EXPECT_NEAR(sweep_seconds_left(w), 9, 0.1);
+  for (int k = 3; k <= 11; ++k) check_sweep(w, k);  // all done
+  EXPECT_NEAR(sweep_seconds_left(w), 0, 1e-9);
+}
+
+TEST(SweepEstimateTest, StatsRowsCostMoreForTheTotalAndTheo1Families) {
+  const double oadev = stats_row_seconds(Statistic::kOadev, 1e6, 8);
+  EXPECT_EQ(stats_row_seconds(Statistic::kOadev, 1e6, 1024), oadev);
+  EXPECT_GT(stats_row_seconds(Statistic::kTotdev, 1e6, 8), oadev);
+  EXPECT_GT(stats_row_seconds(Statistic::kMtotdev, 1e6, 8),
+            stats_row_seconds(Statistic::kTotdev, 1e6, 8));
+  // Thêo1's cost grows with m; a longer grid costs more for every statistic.
+  EXPECT_GT(stats_row_seconds(Statistic::kTheo1, 1e6, 1000),
+            100 * stats_row_seconds(Statistic::kTheo1, 1e6, 2));
+  EXPECT_GT(stats_row_seconds(Statistic::kMdev, 1e7, 8), 5 * oadev);
+}
+
 TEST(DescribeDurationTest, WordsAndRounding) {
   EXPECT_EQ(describe_duration(0.2), "1 second");
   EXPECT_EQ(describe_duration(61), "61 seconds");
