@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dd_arith.h"
+#include "double_double.h"
 
 namespace tauspan {
 
