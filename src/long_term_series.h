@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dd_arith.h"
+#include "double_double.h"
 #include "grid.h"
 
 namespace tauspan {

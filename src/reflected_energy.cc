@@ -22,7 +22,7 @@
 #include <limits>
 #include <vector>
 
-#include "dd_arith.h"
+#include "double_double.h"
 
 namespace tauspan {
 namespace {

@@ -18,6 +18,9 @@
 #include <limits>
 #include <utility>
 
+#include "lag_products.h"
+#include "theo1_fast.h"
+
 namespace tauspan {
 namespace {
 
@@ -26,6 +29,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Windows of 256 terms are summed in double, then added in double-double:
 // the rounding of a window sum stays near 256 ulps at worst.
 constexpr int64_t kChunk = 256;
+
+// The lagged products stand in for the term sums only while their estimated
+// rounding stays below this fraction of the result (of the variance: half
+// that on the deviation, and the estimate has a margin of about ten).
+constexpr double kProductsTolerance = 1e-12;
+constexpr int64_t kSampledWindows = 32;
 
 using Run = std::pair<int64_t, int64_t>;  // phase points [first, last)
 
@@ -116,20 +125,104 @@ Deviation finish(const LongTermSeries& s, int64_t m, dd::Num sum, int64_t n) {
 
 bool valid_factor(int64_t m, int64_t n_pts) { return m >= 2 && m % 2 == 0 && m <= n_pts - 1; }
 
-Deviation theo1_by_terms(const LongTermSeries& s, const std::vector<Run>& runs, int64_t m) {
+// The term sums of one run for factor m.
+dd::Num run_by_terms(const LongTermSeries& s, const Run& r, int64_t m) {
   std::vector<double> v;
   std::vector<double> ends;
   dd::Num sum;
-  int64_t n = 0;
   const int64_t per_block = std::max<int64_t>(4 * m, 64);
-  for (const Run& r : runs) {
-    const int64_t windows = r.second - r.first - m;
-    for (int64_t b = 0; b < windows; b += per_block) {
-      sum = dd::add(sum, term_sum(s, r.first + b, std::min(per_block, windows - b), m, v, ends));
-    }
-    n += std::max<int64_t>(0, windows);
+  const int64_t windows = r.second - r.first - m;
+  for (int64_t b = 0; b < windows; b += per_block)
+    sum = dd::add(sum, term_sum(s, r.first + b, std::min(per_block, windows - b), m, v, ends));
+  return sum;
+}
+
+// Work of the term sums and of the lagged products for one run, in units of
+// one term; the constants come from bench/long_term_bench.cc.
+double terms_work(int64_t len, int64_t m) {
+  return static_cast<double>(len - m) * static_cast<double>(m / 2);
+}
+double products_work(int64_t len, int64_t m) {
+  const double lg = std::log2(static_cast<double>(m) + 2);
+  return 48 * static_cast<double>(len) * (lg + 2) + 24 * static_cast<double>(m) * lg * lg;
+}
+
+// The points of a run about the line through its ends, rounded once.
+std::vector<double> centred_run(const LongTermSeries& s, const Run& r) {
+  const int64_t len = r.second - r.first;
+  const dd::Num origin = s.phase[static_cast<size_t>(r.first)];
+  const double slope =
+      len > 1 ? dd::to_double(dd::sub(s.phase[static_cast<size_t>(r.second - 1)], origin)) /
+                    static_cast<double>(len - 1)
+              : 0;
+  std::vector<double> v(static_cast<size_t>(len));
+  for (int64_t j = 0; j < len; ++j) {
+    v[static_cast<size_t>(j)] =
+        dd::to_double(dd::sub(dd::sub(s.phase[static_cast<size_t>(r.first + j)], origin),
+                              dd::two_prod(slope, static_cast<double>(j))));
   }
-  return finish(s, m, sum, n);
+  return v;
+}
+
+// Sums of every valid factor over every run, each run and factor by the
+// cheaper way: the lagged products when they pay and their estimated
+// rounding stays far below the result, the term sums otherwise.
+std::vector<dd::Num> sums_by_factor(const LongTermSeries& s, const std::vector<Run>& runs,
+                                    const std::vector<int64_t>& factors, Theo1Way way) {
+  std::vector<dd::Num> sums(factors.size());
+  for (const Run& r : runs) {
+    const int64_t len = r.second - r.first;
+    int64_t top = 0;
+    std::vector<bool> fast(factors.size());
+    for (size_t f = 0; f < factors.size(); ++f) {
+      const int64_t m = factors[f];
+      if (m > len - 1) continue;
+      fast[f] = way == Theo1Way::kProducts ||
+                (way == Theo1Way::kAuto && products_work(len, m) < terms_work(len, m));
+      if (fast[f]) top = std::max(top, m);
+    }
+    std::vector<double> v;
+    std::vector<dd::Num> squares;
+    std::vector<double> lags;
+    if (top > 0) {
+      v = centred_run(s, r);
+      squares = prefix_squares(v);
+      // A first look at a few windows: where the products would round above
+      // the tolerance, the term sums are used without trying them.
+      if (way == Theo1Way::kAuto) {
+        top = 0;
+        const double squares_sum = dd::to_double(squares.back());
+        for (size_t f = 0; f < factors.size(); ++f) {
+          if (!fast[f]) continue;
+          const int64_t m = factors[f];
+          fast[f] = theo1_run_error(len, m, squares_sum) <
+                    0.5 * kProductsTolerance * theo1_sampled_sum(v, m, kSampledWindows);
+          if (fast[f]) top = std::max(top, m);
+        }
+      }
+      lags = autocorrelation(v, top);
+    }
+    for (size_t f = 0; f < factors.size(); ++f) {
+      const int64_t m = factors[f];
+      if (m > len - 1) continue;
+      if (fast[f]) {
+        const Theo1Sum t =
+            theo1_run_sum({v, squares, lags, dd::to_double(squares.back())}, m);
+        if (way == Theo1Way::kProducts || t.error <= kProductsTolerance * dd::to_double(t.sum)) {
+          sums[f] = dd::add(sums[f], t.sum);
+          continue;
+        }
+      }
+      sums[f] = dd::add(sums[f], run_by_terms(s, r, m));
+    }
+  }
+  return sums;
+}
+
+int64_t terms_used(const std::vector<Run>& runs, int64_t m) {
+  int64_t n = 0;
+  for (const Run& r : runs) n += std::max<int64_t>(0, r.second - r.first - m);
+  return n;
 }
 
 // All factors of one run from one pass per lag.
@@ -192,9 +285,10 @@ void add_run_by_lags(const LongTermSeries& s, const Run& r, const std::vector<in
 
 }  // namespace
 
-Deviation theo1(const LongTermSeries& s, int64_t m) {
+Deviation theo1(const LongTermSeries& s, int64_t m, Theo1Way way) {
   if (!valid_factor(m, phase_points(s))) return finish(s, m, {}, 0);
-  return theo1_by_terms(s, point_runs(s), m);
+  const std::vector<Run> runs = point_runs(s);
+  return finish(s, m, sums_by_factor(s, runs, {m}, way)[0], terms_used(runs, m));
 }
 
 std::vector<Deviation> theo1_factors(const LongTermSeries& s, const std::vector<int64_t>& factors) {
@@ -206,35 +300,33 @@ std::vector<Deviation> theo1_factors(const LongTermSeries& s, const std::vector<
   }
   // Work of each way, in units of one term: a pass per lag costs about eight
   // terms per point (a double-double running sum).
-  double by_terms = 0;
+  double by_factor = 0;
   double by_lags = 0;
   for (const Run& r : runs) {
-    const double len = static_cast<double>(r.second - r.first);
-    double top = 0;
+    const int64_t len = r.second - r.first;
+    int64_t top = 0;
     for (const int64_t m : valid) {
-      const double mm = static_cast<double>(m);
-      if (mm > len - 1) continue;
-      by_terms += (len - mm) * mm / 2;
-      top = std::max(top, mm);
+      if (m > len - 1) continue;
+      by_factor += std::min(terms_work(len, m), products_work(len, m));
+      top = std::max(top, m);
     }
-    by_lags += 8 * top * (len - top / 2);
+    by_lags += 8 * static_cast<double>(top) * static_cast<double>(len - top / 2);
+  }
+  std::vector<dd::Num> sums;
+  if (by_lags >= by_factor) {
+    sums = sums_by_factor(s, runs, valid, Theo1Way::kAuto);
+  } else {
+    sums.resize(valid.size());
+    for (const Run& r : runs) add_run_by_lags(s, r, valid, sums);
   }
   std::vector<Deviation> out;
-  if (by_lags >= by_terms) {
-    for (const int64_t m : factors) out.push_back(theo1(s, m));
-    return out;
-  }
-  std::vector<dd::Num> sums(valid.size());
-  for (const Run& r : runs) add_run_by_lags(s, r, valid, sums);
   size_t next = 0;
   for (const int64_t m : factors) {
     if (!valid_factor(m, n_pts)) {
       out.push_back(finish(s, m, {}, 0));
       continue;
     }
-    int64_t n = 0;
-    for (const Run& r : runs) n += std::max<int64_t>(0, r.second - r.first - m);
-    out.push_back(finish(s, m, sums[next++], n));
+    out.push_back(finish(s, m, sums[next++], terms_used(runs, m)));
   }
   return out;
 }

@@ -20,15 +20,21 @@ struct Deviation;
 
 namespace tauspan {
 
+// How theo1() sums: the cheaper way per run (the default), or always one of
+// them (tests and benchmarks compare the two).
+enum class Theo1Way { kAuto, kTerms, kProducts };
+
 // Thêo1 at an even averaging factor m (2 <= m <= N - 1 on N phase points):
 //   sum over i = 0..N-m-1 and d = 0..m/2-1 of
 //   [(x(i) - x(i - d + m/2)) + (x(i + m) - x(i + d + m/2))]^2 / (m/2 - d),
 // divided by 0.75 (N - m) (m tau0)^2, at tau = 0.75 m tau0. No bias
 // correction. n counts the terms i used; an odd or out-of-range m gives NaN
-// with n = 0. The work is O(N m), on doubles centred within blocks a few m
-// long (the statistic ignores any line in the phase) and summed in
-// double-double.
-Deviation theo1(const LongTermSeries& s, int64_t m);
+// with n = 0. The term sums are O(N m), on doubles centred within blocks a
+// few m long (the statistic ignores any line in the phase) and summed in
+// double-double; the lagged products (theo1_fast.h) are O(N log m +
+// m log^2 m) and stand in for them where that is cheaper and their rounding,
+// estimated as they go, stays below 1e-12 of the variance.
+Deviation theo1(const LongTermSeries& s, int64_t m, Theo1Way way = Theo1Way::kAuto);
 
 // Thêo1 at each of the given factors, as theo1() would give them. When the
 // factors are dense (every even m, say) the sums are shared: every term is

@@ -90,7 +90,7 @@ void expect_matches(const Deviation& d, const Literal& l) {
 }
 
 // Every even factor shares one pass per lag; a few sparse ones go term by
-// term. Both must give the literal sums.
+// term or by lagged products. All must give the literal sums.
 TEST(Theo1, BothWaysEqualTheLiteralDefinition) {
   for (const Grid& plain : seeded_grids()) {
     for (const bool gaps : {false, true}) {
@@ -108,6 +108,16 @@ TEST(Theo1, BothWaysEqualTheLiteralDefinition) {
           expect_matches(dense[i], l);
         }
         expect_matches(theo1(s, every[i]), l);
+        {
+          SCOPED_TRACE("terms");
+          expect_matches(theo1(s, every[i], Theo1Way::kTerms), l);
+        }
+        // Forced at small m the products round far above 1e-12 on these
+        // short walks (the default way then keeps the term sums).
+        if (4 * every[i] >= phase_points(s)) {
+          SCOPED_TRACE("products");
+          expect_matches(theo1(s, every[i], Theo1Way::kProducts), l);
+        }
       }
     }
   }
@@ -124,6 +134,37 @@ TEST(Theo1, BothWaysAgreeOnALongSeries) {
   for (const int64_t m : {2, 64, 338, 600}) {
     SCOPED_TRACE(m);
     EXPECT_LE(test::relative(dense[static_cast<size_t>(m / 2 - 1)].dev, theo1(s, m).dev), 1e-12);
+  }
+}
+
+// Long runs with and without gaps, up to the whole record: the lagged
+// products against the term sums, and the default way (which may mix them
+// run by run) too. White PM on a large offset and slope, white FM and random
+// walk FM; products are forced only where their rounding is small.
+TEST(Theo1, LaggedProductsAgreeWithTheTermSumsOnLongSeries) {
+  std::mt19937_64 rng(31);
+  std::vector<double> phase = test::noise(rng, 12000, 2, 1e-9);
+  for (size_t k = 0; k < phase.size(); ++k) phase[k] += 1e4 + 3e-6 * static_cast<double>(k);
+  const Grid grids[] = {
+      test::grid_of(DataKind::kPhase, phase, 1),
+      test::grid_of(DataKind::kFrequency, test::noise(rng, 12000, 0, 1e-11, 3e-9), 1),
+      test::grid_of(DataKind::kFrequency, test::noise(rng, 12000, -2, 1e-13, 1e-8), 1)};
+  for (int g = 0; g < 3; ++g) {
+    for (const bool gaps : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "grid " << g << " gaps " << gaps);
+      const LongTermSeries s =
+          prepare_long_term(gaps ? test::with_gaps(grids[g], {5, 3000, 3001, 9000}) : grids[g]);
+      for (const int64_t m : {2, 64, 1000, 2048, 4096, 5990, 8192, 11998}) {
+        SCOPED_TRACE(m);
+        const Deviation terms = theo1(s, m, Theo1Way::kTerms);
+        EXPECT_EQ(terms.n, theo1(s, m).n);
+        if (terms.n == 0) continue;
+        EXPECT_LE(test::relative(theo1(s, m).dev, terms.dev), 1e-12);
+        if (g < 2 && m >= 1000) {
+          EXPECT_LE(test::relative(theo1(s, m, Theo1Way::kProducts).dev, terms.dev), 1e-12);
+        }
+      }
+    }
   }
 }
 
