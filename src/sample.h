@@ -43,6 +43,7 @@ struct RunSettings {
   bool overlap = true;
   double jitter = 0;
   bool running_sums = false;  // bin means from running sums (-fast)
+  int32_t threads = 0;  // worker threads (-threads); 0: one per core
   bool plot = false;          // also write an SVG picture (-plot)
   std::string separators = "\t";  // the bytes that separate fields (-sep)
   TimeFormat time_format = TimeFormat::kNumber;  // -timefmt

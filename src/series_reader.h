@@ -38,6 +38,10 @@ struct ReadOptions {
   // Bytes asked for by each read, and all that is held of the data at once
   // besides the samples. At least 2; smaller sizes count as 2.
   size_t buffer_size = size_t{1} << 20;
+  // With more than one thread (RunSettings::threads), a regular file or text
+  // longer than this is split at lines into stretches of about this many
+  // bytes, each read on whichever thread is free; the samples are the same.
+  size_t chunk_size = size_t{4} << 20;
   ReadProgress progress = nullptr;
   void* context = nullptr;
 };
