@@ -46,7 +46,7 @@ ChunkEnd find_chunk_end(const ByteSource& source, uint64_t begin, uint64_t end,
                         size_t buffer_size, char* window) {
   ChunkEnd found;
   const bool walk = count_rows || look_lines > 0;  // else only the next newline matters
-  uint64_t pos = walk ? begin : std::max(begin, least_end - 1);
+  uint64_t pos = walk ? begin : std::clamp(least_end - 1, begin, end);
   uint64_t line_start = begin;
   bool first_pending = true;  // the first byte of the line at line_start is not seen yet
   char first = 0;
