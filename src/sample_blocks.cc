@@ -13,17 +13,17 @@
 namespace tauspan {
 namespace {
 
-// Blocks double from a few pages, so a short file maps little, up to 8 MiB,
+// Blocks double from a page, so a short file maps little, up to a huge page,
 // so that the hand-over holds at most that much twice.
 constexpr size_t kFirstBlock = 4096 / sizeof(Sample);
-constexpr size_t kLargestBlock = (size_t{8} << 20) / sizeof(Sample);
+constexpr size_t kLargestBlock = (size_t{2} << 20) / sizeof(Sample);
 constexpr uintptr_t kHugePage = uintptr_t{1} << 21;
 
 // Huge pages for the whole 2 MiB pages inside [begin, begin + bytes).
 void advise_huge_pages(void* begin, size_t bytes) {
   const auto b = reinterpret_cast<uintptr_t>(begin);
   const uintptr_t first = (b + kHugePage - 1) & ~(kHugePage - 1);
-  if (b + bytes > first + kHugePage) {
+  if (b + bytes >= first + kHugePage) {
     ::madvise(reinterpret_cast<void*>(first), (b + bytes - first) & ~(kHugePage - 1),
               MADV_HUGEPAGE);
   }
@@ -32,7 +32,7 @@ void advise_huge_pages(void* begin, size_t bytes) {
 }  // namespace
 
 SampleBlocks::SampleBlocks(SampleBlocks&& other) noexcept
-    : blocks_(std::move(other.blocks_)), next_(other.next_), end_(other.end_) {
+    : first_block_(other.first_block_), blocks_(std::move(other.blocks_)), next_(other.next_), end_(other.end_) {
   other.blocks_.clear();
   other.next_ = other.end_ = nullptr;
 }
@@ -40,6 +40,7 @@ SampleBlocks::SampleBlocks(SampleBlocks&& other) noexcept
 SampleBlocks& SampleBlocks::operator=(SampleBlocks&& other) noexcept {
   if (this != &other) {
     release();
+    first_block_ = other.first_block_;
     blocks_ = std::move(other.blocks_);
     next_ = other.next_;
     end_ = other.end_;
@@ -50,15 +51,27 @@ SampleBlocks& SampleBlocks::operator=(SampleBlocks&& other) noexcept {
 }
 
 void SampleBlocks::add_block() {
-  const size_t count =
-      blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, blocks_.back().capacity * 2);
+  const size_t count = blocks_.empty()
+                           ? std::clamp(first_block_, kFirstBlock, kLargestBlock)
+                           : std::min(kLargestBlock, blocks_.back().capacity * 2);
+  const size_t bytes = count * sizeof(Sample);
   blocks_.reserve(blocks_.size() + 1);  // before the mapping, which must not leak
-  void* const p =
-      ::mmap(nullptr, count * sizeof(Sample), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-             -1, 0);
+  // A block of huge pages is placed on their boundary, which a mapping
+  // alone does not promise: a huge page more is mapped and the ends given back.
+  const size_t slack = bytes >= kHugePage ? kHugePage : 0;
+  void* const p = ::mmap(nullptr, bytes + slack, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  advise_huge_pages(p, count * sizeof(Sample));
-  blocks_.push_back({static_cast<Sample*>(p), count});
+  char* data = static_cast<char*>(p);
+  if (slack > 0) {
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    data = reinterpret_cast<char*>((at + kHugePage - 1) & ~(kHugePage - 1));
+    if (data > p) ::munmap(p, static_cast<size_t>(data - static_cast<char*>(p)));
+    const size_t tail = slack - static_cast<size_t>(data - static_cast<char*>(p));
+    if (tail > 0) ::munmap(data + bytes, tail);
+  }
+  advise_huge_pages(data, bytes);
+  blocks_.push_back({reinterpret_cast<Sample*>(data), count});
   next_ = blocks_.back().data;
   end_ = next_ + count;
 }

@@ -14,6 +14,8 @@ namespace tauspan {
 class SampleBlocks {
  public:
   SampleBlocks() = default;
+  // `first_block`: samples the first block is made for; later ones double.
+  explicit SampleBlocks(size_t first_block) : first_block_(first_block) {}
   SampleBlocks(SampleBlocks&& other) noexcept;
   SampleBlocks& operator=(SampleBlocks&& other) noexcept;
   SampleBlocks(const SampleBlocks&) = delete;
@@ -41,6 +43,7 @@ class SampleBlocks {
   void add_block();
   void release();
 
+  size_t first_block_ = 0;
   std::vector<Block> blocks_;
   Sample* next_ = nullptr;  // where the next sample goes in the last block
   Sample* end_ = nullptr;

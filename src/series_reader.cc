@@ -219,7 +219,12 @@ ssize_t read_some(Input& in, char* to, size_t size) {
 ChunkRead read_chunk(const ByteSource& source, const Chunk& chunk, uint64_t file_size,
                      const std::string& name, const RunSettings& settings,
                      const ReadOptions& options) {
-  Reader r{settings, last_needed_field(settings), chunk.first_row, SampleBlocks(), SeparatorLook()};
+  // A sample for every 16 bytes of a known stretch fills the first block:
+  // pages never written cost nothing, and the rest is given back at the end.
+  const uint64_t known = source.positioned ? chunk.end - chunk.begin : 0;
+  Reader r{settings, last_needed_field(settings), chunk.first_row,
+           SampleBlocks(static_cast<size_t>(std::min<uint64_t>(known / 16, SIZE_MAX))),
+           SeparatorLook()};
   if (!chunk.look) r.look.offered = kLinesLookedAt;
   Input in{source, chunk.begin, chunk.end};
   const size_t buffer_size = read_buffer_size(options);

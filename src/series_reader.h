@@ -41,7 +41,7 @@ struct ReadOptions {
   // With more than one thread (RunSettings::threads), a regular file or text
   // longer than this is split at lines into stretches of about this many
   // bytes, each read on whichever thread is free; the samples are the same.
-  size_t chunk_size = size_t{4} << 20;
+  size_t chunk_size = size_t{8} << 20;
   ReadProgress progress = nullptr;
   void* context = nullptr;
 };

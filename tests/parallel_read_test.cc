@@ -156,6 +156,21 @@ TEST(ParallelRead, AFileIsReadFromWhereItsDescriptorStands) {
   }
 }
 
+TEST(ParallelRead, TheExampleFileReadsAlikeInShortStretches) {
+  const int fd = ::open(test::example_path("oscillator.dat").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ReadOptions o;
+  o.chunk_size = 1000;
+  const RunSettings s;
+  const SeriesRead one = read_series_fd(fd, "oscillator.dat", with_threads(s, 1), o);
+  ASSERT_GT(one.samples.size(), 1000u);
+  for (const int32_t threads : {2, 7}) {
+    ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+    expect_same_read(read_series_fd(fd, "oscillator.dat", with_threads(s, threads), o), one);
+  }
+  ::close(fd);
+}
+
 TEST(ParallelRead, ManySamplesJoinInOrder) {
   // Enough samples to fill several blocks in every stretch.
   std::string text;
