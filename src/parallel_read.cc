@@ -159,7 +159,9 @@ void work(Work& w) {
           w.stop = true;
           return;
         }
-        chunk.end = found.end;
+        // The last stretch of a file is read to where reads end, as a read
+        // from start to end would, should the file have grown since.
+        chunk.end = found.end == w.end && w.source.fd >= 0 ? UINT64_MAX : found.end;
         chunk.first_row = w.next_row;
         chunk.look = first;
         w.next_row += found.rows;
