@@ -33,6 +33,7 @@ ssize_t read_at(const ByteSource& s, char* to, size_t size, uint64_t at) {
 struct ChunkEnd {
   uint64_t end = 0;
   uint64_t rows = 0;  // lines that are no comment, where they are counted
+  bool at_eof = false;  // reads ended there, which may be short of a size that was claimed
   int error = 0;
 };
 
@@ -63,6 +64,7 @@ ChunkEnd find_chunk_end(const ByteSource& source, uint64_t begin, uint64_t end,
       // A last line without a newline counts as well.
       if (walk && line_start < pos && first != '#') ++found.rows;
       found.end = pos;
+      found.at_eof = true;
       return found;
     }
     const auto size = static_cast<size_t>(n);
@@ -124,7 +126,7 @@ struct Work {
         count_rows(rs.time_column < 0 || rs.data_column < 0) {}
 
   const ByteSource& source;
-  uint64_t end;
+  uint64_t end;  // where the input ends; only under the mutex
   const std::string& name;
   const RunSettings& settings;
   const ReadOptions& options;
@@ -161,6 +163,7 @@ void work(Work& w) {
         }
         // The last stretch of a file is read to where reads end, as a read
         // from start to end would, should the file have grown since.
+        if (found.at_eof) w.end = found.end;  // a file that shrank ends here
         chunk.end = found.end == w.end && w.source.fd >= 0 ? UINT64_MAX : found.end;
         chunk.first_row = w.next_row;
         chunk.look = first;
@@ -173,7 +176,7 @@ void work(Work& w) {
       ChunkProgress progress{&w.progress};
       options.progress = w.options.progress ? report_chunk_progress : nullptr;
       options.context = &progress;
-      ChunkRead read = read_chunk(w.source, chunk, w.end, w.name, w.settings, options);
+      ChunkRead read = read_chunk(w.source, chunk, w.progress.size, w.name, w.settings, options);
       std::lock_guard lock(w.mutex);
       if (!read.error.empty()) w.stop = true;
       w.results[index] = std::move(read);
