@@ -51,8 +51,10 @@ SampleBlocks& SampleBlocks::operator=(SampleBlocks&& other) noexcept {
 }
 
 void SampleBlocks::add_block() {
+  // Whole pages, so that trim gives back whole pages past the last sample.
   const size_t count = blocks_.empty()
-                           ? std::clamp(first_block_, kFirstBlock, kLargestBlock)
+                           ? std::clamp(first_block_, kFirstBlock, kLargestBlock) / kFirstBlock *
+                                 kFirstBlock
                            : std::min(kLargestBlock, blocks_.back().capacity * 2);
   const size_t bytes = count * sizeof(Sample);
   blocks_.reserve(blocks_.size() + 1);  // before the mapping, which must not leak
@@ -88,7 +90,7 @@ void SampleBlocks::trim() {
   Block& b = blocks_.back();
   const size_t kept = (static_cast<size_t>(next_ - b.data) * sizeof(Sample) + kPage - 1) & ~(kPage - 1);
   const size_t mapped = b.capacity * sizeof(Sample);
-  if (kept == mapped || ::munmap(reinterpret_cast<char*>(b.data) + kept, mapped - kept) != 0) return;
+  if (kept >= mapped || ::munmap(reinterpret_cast<char*>(b.data) + kept, mapped - kept) != 0) return;
   b.capacity = kept / sizeof(Sample);
   end_ = b.data + b.capacity;
   if (b.capacity == 0) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reference.h"
+#include "sample_blocks.h"
 #include "series_reader.h"
 #include "test_util.h"
 
@@ -182,6 +183,28 @@ TEST(ParallelRead, ManySamplesJoinInOrder) {
   EXPECT_EQ(one.samples.back().time, 199'999.0);
   expect_same_read(read_series_text(text, with_threads({}, 2), o), one);
   expect_same_read(read_series_text(text, with_threads({}, 7), o), one);
+}
+
+TEST(SampleBlocks, GiveTheirSamplesInOrderWhateverTheFirstSizeAndTheTrim) {
+  for (const size_t first : {size_t{0}, size_t{300}, size_t{1000}, size_t{1} << 30}) {
+    for (const size_t n : {size_t{0}, size_t{1}, size_t{257}, size_t{300}, size_t{70'000},
+                           size_t{300'000}}) {
+      SCOPED_TRACE(testing::Message() << "first " << first << " n " << n);
+      SampleBlocks blocks(first);
+      for (size_t i = 0; i < n; ++i) blocks.push({static_cast<double>(i), 1.0});
+      blocks.trim();
+      blocks.push({-1.0, 2.0});  // after a trim, samples still go on
+      blocks.trim();
+      ASSERT_EQ(blocks.size(), n + 1);
+      SampleSeries series{{-2.0, 0.0}};
+      reserve_exactly(series, n + 2);
+      blocks.move_into(series);
+      EXPECT_EQ(blocks.size(), 0u);
+      ASSERT_EQ(series.size(), n + 2);
+      for (size_t i = 0; i < n; ++i) ASSERT_EQ(series[i + 1].time, static_cast<double>(i));
+      EXPECT_EQ(series.back().time, -1.0);
+    }
+  }
 }
 
 }  // namespace
