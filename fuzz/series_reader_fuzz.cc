@@ -2,7 +2,8 @@
 // separators, forms of time and read buffers: it must accept exactly the
 // samples that the literal reader accepts. Buffers of a few bytes make most lines long, so the pieces in
 // which long lines and long numbers are taken get fuzzed as much as the
-// lines that fit.
+// lines that fit. The same bytes read on several threads, split into
+// stretches of a few bytes, must give the same samples and separator look.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -43,6 +44,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (got.samples.size() != want.size()) std::abort();
   for (size_t i = 0; i < want.size(); ++i) {
     if (!same(got.samples[i].time, want[i].time) || !same(got.samples[i].value, want[i].value)) {
+      std::abort();
+    }
+  }
+  static const size_t kChunks[] = {1, 3, 17, 64};
+  s.threads = 3;
+  options.chunk_size = kChunks[(form >> 5) % 4];
+  const tauspan::SeriesRead split = tauspan::read_series_text(text, s, options);
+  if (!split.error.empty() || split.samples.size() != got.samples.size() ||
+      std::memcmp(&split.look, &got.look, sizeof got.look) != 0) {
+    std::abort();
+  }
+  for (size_t i = 0; i < got.samples.size(); ++i) {
+    if (!same(split.samples[i].time, got.samples[i].time) ||
+        !same(split.samples[i].value, got.samples[i].value)) {
       std::abort();
     }
   }

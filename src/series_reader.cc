@@ -14,8 +14,10 @@
 #include <memory>
 #include <new>
 
+#include "chunk_read.h"
 #include "field_split.h"
 #include "long_line.h"
+#include "parallel_read.h"
 #include "time_format.h"
 
 namespace tauspan {
@@ -118,79 +120,26 @@ namespace {
 struct Reader {
   const RunSettings& settings;
   int64_t last_field = -1;
-  uint64_t shortest_line = 1;  // bytes of the shortest line that gives a sample
-  uint64_t file_size = 0;      // 0 when unknown
-  uint64_t buffer_offset = 0;  // where in the data the buffer's first byte lies
   uint64_t row_index = 0;
-  SampleSeries samples;
+  SampleBlocks samples;
   SeparatorLook look;
 };
 
-// A size is only a claim until it has been read (a sparse file can claim
-// exabytes), so a guess never asks for more than this many times the
-// samples read.
-constexpr double kMostGrowth = 16;
-
-// Room for more samples, once `consumed` bytes of the data are behind: never
-// more than the rest of the data can hold at the shortest line. Reserved
-// pages cost no memory until written, so room is first asked for the count
-// that the density read so far gives for the whole file: that saves the
-// copies of growing, and huge pages make filling it take fewer faults. Where
-// memory refuses the guess, the series grows by half as a vector does.
-[[gnu::noinline]] void reserve_more(Reader& r, uint64_t consumed) {
-  SampleSeries& samples = r.samples;
-  const auto size = static_cast<double>(samples.size());
-  double fits = static_cast<double>(samples.max_size());
-  double guess = 0;
-  if (r.file_size > 0 && consumed > 0 && consumed <= r.file_size) {
-    const uint64_t rest = (r.file_size - consumed + 1) / r.shortest_line;
-    fits = std::min(fits, size + 1 + static_cast<double>(rest));
-    const double density = size / static_cast<double>(consumed);
-    guess = std::min(density * static_cast<double>(r.file_size) * 1.05 + 1024,
-                     kMostGrowth * (size + 1));
-  }
-  const double grown = std::max(4096.0, static_cast<double>(samples.capacity()) * 1.5);
-  const auto count = [&](double room) {
-    return std::max(samples.size() + 1, static_cast<size_t>(std::min(room, fits)));
-  };
-  if (guess > grown) {
-    try {
-      samples.reserve(count(guess));
-    } catch (const std::bad_alloc&) {
-      // Only a saving was lost.
-    }
-  }
-  if (samples.size() == samples.capacity()) samples.reserve(count(grown));
-  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-  const auto begin = reinterpret_cast<uintptr_t>(samples.data());
-  const uintptr_t end = begin + samples.capacity() * sizeof(Sample);
-  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  if (end > first + kHuge) {
-    ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
-  }
-}
-
-// Keeps a line's result; `line_end` (in `buffer`) is where its content ends.
-[[gnu::always_inline]] inline void keep(Reader& r, const LineResult& line, const char* buffer,
-                                        const char* line_end) {
-  if (line.accepted) {
-    if (r.samples.size() == r.samples.capacity()) {
-      reserve_more(r, r.buffer_offset + static_cast<uint64_t>(line_end - buffer));
-    }
-    r.samples.push_back(line.sample);
-  }
+// Keeps a line's result.
+[[gnu::always_inline]] inline void keep(Reader& r, const LineResult& line) {
+  if (line.accepted) r.samples.push(line.sample);
   ++r.row_index;
 }
 
-// One line that fits the buffer: [b, e) is its content, in `buffer`.
+// One line that fits the buffer: [b, e) is its content.
 template <bool kPlain>
 [[gnu::always_inline]] inline void take_line(Reader& r, const RunSettings& settings,
-                                             const char* buffer, const char* b, const char* e,
-                                             bool has_nul, const SeparatorSet& set) {
+                                             const char* b, const char* e, bool has_nul,
+                                             const SeparatorSet& set) {
   if (b < e && *b == '#') return;
   std::string_view line(b, static_cast<size_t>(e - b));
   if (has_nul) line = before_nul(line);
-  keep(r, parse_clean_line<kPlain>(line, r.row_index, settings, set), buffer, e);
+  keep(r, parse_clean_line<kPlain>(line, r.row_index, settings, set));
 }
 
 // Takes the whole lines in [p, e) and returns where the unfinished one
@@ -199,22 +148,20 @@ template <bool kPlain>
 // before other forms existed; and out of line, so that its registers are
 // its own. It runs once a chunk.
 template <bool kPlain, bool kHasNul>
-[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings,
-                                         const char* buffer, const char* p, const char* e,
-                                         const SeparatorSet& set) {
+[[gnu::noinline]] const char* take_lines(Reader& r, const RunSettings& settings, const char* p,
+                                         const char* e, const SeparatorSet& set) {
   while (const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)))) {
-    take_line<kPlain>(r, settings, buffer, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, kHasNul,
-                      set);
+    take_line<kPlain>(r, settings, p, nl > p && nl[-1] == '\r' ? nl - 1 : nl, kHasNul, set);
     p = nl + 1;
   }
   return p;
 }
 
 template <bool kPlain>
-const char* take_lines(Reader& r, const RunSettings& settings, const char* buffer, const char* p,
-                       const char* e, bool has_nul, const SeparatorSet& set) {
-  return has_nul ? take_lines<kPlain, true>(r, settings, buffer, p, e, set)
-                 : take_lines<kPlain, false>(r, settings, buffer, p, e, set);
+const char* take_lines(Reader& r, const RunSettings& settings, const char* p, const char* e,
+                       bool has_nul, const SeparatorSet& set) {
+  return has_nul ? take_lines<kPlain, true>(r, settings, p, e, set)
+                 : take_lines<kPlain, false>(r, settings, p, e, set);
 }
 
 // Offers the lines in [p, e) that will be taken next to look_at_line, until
@@ -241,37 +188,46 @@ void look_at_lines(Reader& r, const char* p, const char* e, bool has_nul, bool p
   }
 }
 
-void finish_long_line(Reader& r, LongLine& line, const char* buffer, const char* line_end) {
-  if (!line.comment) {
-    keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings), buffer,
-         line_end);
-  }
+void finish_long_line(Reader& r, LongLine& line) {
+  if (!line.comment) keep(r, complete_line(long_line_fields(line, r.settings), r.row_index, r.settings));
   line.active = false;
 }
 
-// Where the bytes come from: the descriptor, or `text` when it is negative.
+// Where the next read takes its bytes, up to `end` where it is positioned.
 struct Input {
-  int fd = -1;
-  std::string_view text;
-  size_t position = 0;
+  const ByteSource& source;
+  uint64_t position;
+  uint64_t end;
 };
 
 ssize_t read_some(Input& in, char* to, size_t size) {
-  if (in.fd >= 0) return ::read(in.fd, to, size);
-  size = std::min(size, in.text.size() - in.position);
-  if (size > 0) std::memcpy(to, in.text.data() + in.position, size);
-  in.position += size;
-  return static_cast<ssize_t>(size);
+  const ByteSource& s = in.source;
+  if (s.fd >= 0 && !s.positioned) return ::read(s.fd, to, size);
+  size = static_cast<size_t>(std::min<uint64_t>(size, in.end - in.position));
+  ssize_t n = static_cast<ssize_t>(size);
+  if (s.fd >= 0) {
+    n = ::pread(s.fd, to, size, static_cast<off_t>(in.position));
+  } else if (size > 0) {
+    std::memcpy(to, s.text.data() + in.position, size);
+  }
+  if (n > 0) in.position += static_cast<uint64_t>(n);
+  return n;
 }
 
-SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
-                      const RunSettings& settings, const ReadOptions& options) {
-  const int64_t last_field = last_needed_field(settings);
-  // A sample needs its fields up to the last needed one, each a byte and a
-  // tab, the last a byte and the newline; with none needed, the newline.
-  const uint64_t shortest = last_field < 0 ? 1 : 2 * static_cast<uint64_t>(last_field + 1);
-  Reader r{settings, last_field, shortest, file_size, 0, 0, SampleSeries(), SeparatorLook()};
-  const size_t buffer_size = std::max<size_t>(options.buffer_size, 2);
+}  // namespace
+
+ChunkRead read_chunk(const ByteSource& source, const Chunk& chunk, uint64_t file_size,
+                     const std::string& name, const RunSettings& settings,
+                     const ReadOptions& options) {
+  // A sample for every 16 bytes of a known stretch fills the first block:
+  // pages never written cost nothing, and the rest is given back at the end.
+  const uint64_t known = source.positioned ? chunk.end - chunk.begin : 0;
+  Reader r{settings, last_needed_field(settings), chunk.first_row,
+           SampleBlocks(static_cast<size_t>(std::min<uint64_t>(known / 16, SIZE_MAX))),
+           SeparatorLook()};
+  if (!chunk.look) r.look.offered = kLinesLookedAt;
+  Input in{source, chunk.begin, chunk.end};
+  const size_t buffer_size = read_buffer_size(options);
   const auto buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
   char* const buf = buffer.get();
   size_t have = 0;            // bytes of an unfinished line at the front of buf
@@ -288,7 +244,6 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
   auto feed_holding_return = [&](const char* b, const char* e) {
     const size_t held = e[-1] == '\r' ? 1 : 0;
     feed_long_line(long_line, b, e - held, settings);
-    r.buffer_offset += static_cast<uint64_t>(e - held - buf);
     if (held) buf[0] = '\r';
     have = held;
   };
@@ -302,7 +257,7 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
     const ssize_t n = read_some(in, buf + have, buffer_size - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      SeriesRead failed;
+      ChunkRead failed;
       failed.error = describe("read", name, errno);
       return failed;
     }
@@ -311,13 +266,13 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
       // final newline is no line.
       if (long_line.active) {
         feed_long_line(long_line, buf, buf + have, settings);
-        finish_long_line(r, long_line, buf, buf + have);
+        finish_long_line(r, long_line);
       } else if (have > 0) {
         look_at_lines(r, buf, buf + have, chunk_has_nul, plain, set, true);
         if (plain) {
-          take_line<true>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+          take_line<true>(r, settings, buf, buf + have, chunk_has_nul, set);
         } else {
-          take_line<false>(r, settings, buf, buf, buf + have, chunk_has_nul, set);
+          take_line<false>(r, settings, buf, buf + have, chunk_has_nul, set);
         }
       }
       break;
@@ -335,22 +290,37 @@ SeriesRead read_input(Input& in, uint64_t file_size, const std::string& name,
       }
       const char* const end = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
       feed_long_line(long_line, p, end, settings);
-      finish_long_line(r, long_line, buf, end);
+      finish_long_line(r, long_line);
       p = nl + 1;
     }
     if (r.look.offered < kLinesLookedAt) look_at_lines(r, p, e, chunk_has_nul, plain, set, false);
-    p = plain ? take_lines<true>(r, settings, buf, p, e, chunk_has_nul, set)
-              : take_lines<false>(r, settings, buf, p, e, chunk_has_nul, set);
+    p = plain ? take_lines<true>(r, settings, p, e, chunk_has_nul, set)
+              : take_lines<false>(r, settings, p, e, chunk_has_nul, set);
     have = static_cast<size_t>(e - p);
-    r.buffer_offset += static_cast<uint64_t>(p - buf);
     std::memmove(buf, p, have);
   }
-  // Growth by half can leave a third of the storage unused for the whole run.
-  SeriesRead result;
+  ChunkRead result;
+  r.samples.trim();
   result.samples = std::move(r.samples);
   result.look = r.look;
-  SampleSeries& samples = result.samples;
-  if (samples.capacity() - samples.size() > samples.size() / 8) samples.shrink_to_fit();
+  return result;
+}
+
+namespace {
+
+// The series of one chunk that is the whole input, read on this thread.
+SeriesRead read_whole(const ByteSource& source, uint64_t size, uint64_t file_size,
+                      const std::string& name, const RunSettings& settings,
+                      const ReadOptions& options) {
+  ChunkRead read = read_chunk(source, Chunk{0, size, 0, true}, file_size, name, settings, options);
+  SeriesRead result;
+  if (!read.error.empty()) {
+    result.error = std::move(read.error);
+    return result;
+  }
+  reserve_exactly(result.samples, read.samples.size());
+  read.samples.move_into(result.samples);
+  result.look = read.look;
   return result;
 }
 
@@ -360,16 +330,30 @@ SeriesRead read_series_fd(int fd, const std::string& name, const RunSettings& se
                           const ReadOptions& options) {
   struct stat st;
   const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-  Input in;
-  in.fd = fd;
-  return read_input(in, sized ? static_cast<uint64_t>(st.st_size) : 0, name, settings, options);
+  const uint64_t size = sized ? static_cast<uint64_t>(st.st_size) : 0;
+  if (sized && read_threads(settings) > 1) {
+    // A file is split at its lines and read on several threads, from where
+    // the descriptor stands, which is then left at the end as a read leaves it.
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && static_cast<uint64_t>(at) < size &&
+        size - static_cast<uint64_t>(at) > options.chunk_size) {
+      ByteSource source{fd, true, {}};
+      SeriesRead result =
+          read_in_parallel(source, static_cast<uint64_t>(at), size, name, settings, options);
+      ::lseek(fd, 0, SEEK_END);
+      return result;
+    }
+  }
+  return read_whole(ByteSource{fd, false, {}}, 0, size, name, settings, options);
 }
 
 SeriesRead read_series_text(std::string_view text, const RunSettings& settings,
                             const ReadOptions& options) {
-  Input in;
-  in.text = text;
-  return read_input(in, text.size(), "", settings, options);
+  const ByteSource source{-1, true, text};
+  if (read_threads(settings) > 1 && text.size() > options.chunk_size) {
+    return read_in_parallel(source, 0, text.size(), "", settings, options);
+  }
+  return read_whole(source, text.size(), text.size(), "", settings, options);
 }
 
 SeriesRead read_series(const std::string& path, const RunSettings& settings,

@@ -27,17 +27,24 @@ struct SeriesRead {
 // of any length: one that does not fit the read buffer is taken in pieces,
 // keeping only what its needed fields still need. A file that cannot be
 // opened or read gives no samples and the cause in `error`.
+// A regular file is read on settings.threads threads (0: one per core), in
+// stretches split at lines, with the same samples, rows and look as on one.
 // `progress`, if given, is called after each chunk with the bytes read so
-// far and the file's size (0 when it has none, as a pipe).
+// far and the file's size (0 when it has none, as a pipe); with several
+// threads, on any of them, but never on two at once.
 using ReadProgress = void (*)(void* context, uint64_t bytes_read, uint64_t file_size);
 SeriesRead read_series(const std::string& path, const RunSettings& settings,
                        ReadProgress progress = nullptr, void* context = nullptr);
 
 // How read_series_fd and read_series_text take their bytes.
 struct ReadOptions {
-  // Bytes asked for by each read, and all that is held of the data at once
-  // besides the samples. At least 2; smaller sizes count as 2.
+  // Bytes asked for by each read, and all that each thread holds of the
+  // data at once besides the samples. At least 2; smaller sizes count as 2.
   size_t buffer_size = size_t{1} << 20;
+  // With more than one thread (RunSettings::threads), a regular file or text
+  // longer than this is split at lines into stretches of about this many
+  // bytes, each read on whichever thread is free; the samples are the same.
+  size_t chunk_size = size_t{8} << 20;
   ReadProgress progress = nullptr;
   void* context = nullptr;
 };

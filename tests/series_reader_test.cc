@@ -308,10 +308,10 @@ TEST(ReaderMemory, LeadingBlankLinesReserveNothing) {
   EXPECT_NE(r.out.find("found 1000000 datapoints\n"), std::string::npos) << r.out;
 }
 
-TEST(ReaderMemory, RoomIsGuessedOnlyWhereMemoryAllows) {
-  // 19 MB of samples, then a hole of 256 MB: the density read so far makes
-  // the guess for the whole file 16 times the samples, more than the limit
-  // allows, so the series grows by half instead.
+TEST(ReaderMemory, AHoleAfterTheSamplesCostsNoRoom) {
+  // 19 MB of samples, then a hole of 256 MB. Room was once guessed from the
+  // density read so far, for the whole file 16 times the samples, more than
+  // the limit allows; now it follows the samples read.
   if (kSanitized) GTEST_SKIP() << "no address space limit under the sanitizers";
   ScratchDir dir;
   const std::string text = samples_text(1'200'000);
