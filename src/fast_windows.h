@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "allan.h"
-#include "dd_arith.h"
+#include "double_double.h"
 #include "sample.h"
 
 namespace tauspan::fast {
