@@ -34,6 +34,165 @@ struct Squares {
   }
 };
 
+[[gnu::always_inline]] inline FastRow finish(FastRow row, const Squares& squares) {
+  if (squares.count > 0) {
+    const double sum = squares.wild != 0 ? squares.wild + squares.sum.hi
+                                         : squares.sum.hi + squares.sum.lo;
+    row.avar = (sum / static_cast<double>(squares.count)) * 0.5;
+  }
+  return row;
+}
+
+// The lean loop, for windows of up to plan.lean_count samples: every sample
+// on the grid and every window sum below 2^62. The prefix sums then run in
+// 64 bits, wrapping as they may: the difference of two is still the window's
+// exact sum. A bin is two such differences, and the lagging bins always come
+// from a second walk, which costs less than keeping them. Each step below
+// does what the general code does for such a series, on the same numbers, so
+// the bits are the same.
+struct LeanCursor {
+  uint64_t time = 0;
+  uint64_t value = 0;
+  size_t pos = 0;
+};
+
+struct LeanBin {
+  double time;     // the estimate of the mean time, as make_bin gives it
+  double slack;
+  int64_t grid_time;
+  int64_t grid_value;
+  size_t count;
+  double inverse;
+};
+
+struct LeanWindows {
+  const Sample* s;
+  size_t n;
+  double tau;
+  bool overlap;
+  const fast::SeriesPlan* plan;
+  fast::Lanes offset;
+  fast::Lanes to_grid;
+  LeanCursor back;
+  LeanCursor front;
+  size_t first = 0;
+  size_t i = 1;
+  bool done = false;
+  size_t last_count = 0;  // 1 / count only when the count changes
+  double last_inverse = 0;
+
+  LeanWindows(const SampleSeries& series, double tau_, bool overlap_, const fast::SeriesPlan& p)
+      : s(series.data()), n(series.size()), tau(tau_), overlap(overlap_), plan(&p),
+        offset{p.offset[0], p.offset[1]}, to_grid{p.to_grid[0], p.to_grid[1]} {}
+
+  [[gnu::always_inline]] void step(LeanCursor& c) const {
+    const fast::Lanes g = (fast::lanes_of(s[c.pos]) - offset) * to_grid;
+    c.time += static_cast<uint64_t>(static_cast<int64_t>(g[0]));
+    c.value += static_cast<uint64_t>(static_cast<int64_t>(g[1]));
+    ++c.pos;
+  }
+
+  [[gnu::always_inline]] void make(size_t begin, size_t end, LeanBin& bin) {
+    const size_t count = end - begin;
+    if (count != last_count) {
+      last_count = count;
+      last_inverse = 1 / static_cast<double>(count);
+    }
+    bin.count = count;
+    bin.inverse = last_inverse;
+    bin.grid_time = static_cast<int64_t>(back.time - front.time);
+    bin.grid_value = static_cast<int64_t>(back.value - front.value);
+    const double q = static_cast<double>(bin.grid_time) * plan->from_grid[0] * bin.inverse;
+    bin.time = plan->offset[0] + q;
+    bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.time));
+  }
+
+  // As fast::Windows::next.
+  [[gnu::always_inline]] bool next(LeanBin& bin) {
+    if (done) return false;
+    const double start = s[first].time;
+    for (; i < n; ++i) {
+      step(back);
+      if (tau > s[i].time - start) continue;
+      make(first, i, bin);
+      if (overlap) {
+        step(front);
+        ++first;
+      } else {
+        front = back;
+        first = i;
+      }
+      ++i;
+      return true;
+    }
+    done = true;
+    step(back);
+    if (!(s[n - 1].time - start > 0.9 * tau)) return false;
+    make(first, n, bin);
+    return true;
+  }
+};
+
+// As fast::exact_time for an exact bin.
+[[gnu::always_inline]] inline double exact_time(const LeanBin& bin, const fast::SeriesPlan& p) {
+  if (bin.slack == 0) return bin.time;
+  const dd::Num sum = fast::scaled(fast::to_dd(bin.grid_time), p.from_grid[0]);
+  return fast::mean_of(sum, static_cast<double>(bin.count), bin.inverse, p.offset[0]);
+}
+
+// As fast::far_enough.
+[[gnu::always_inline]] inline bool far_enough(const LeanBin& lead, const LeanBin& lag,
+                                              double threshold, const fast::SeriesPlan& p) {
+  const double gap = lead.time - lag.time;
+  if (lead.slack == 0 && lag.slack == 0) return !(threshold > gap);
+  const double margin = 2 * (lead.slack + lag.slack) + 0x1p-51 * std::fabs(gap);
+  if (threshold > gap + margin) return false;
+  if (threshold < gap - margin) return true;
+  return !(threshold > exact_time(lead, p) - exact_time(lag, p));
+}
+
+// As fast::value_difference for two exact bins; the difference of two
+// sums below 2^62 fits in 64 bits.
+[[gnu::always_inline]] inline dd::Num value_difference(const LeanBin& lag, const LeanBin& lead,
+                                                       const fast::SeriesPlan& p) {
+  if (lag.count == lead.count) {
+    return {static_cast<double>(lag.grid_value - lead.grid_value) * p.from_grid[1] * lag.inverse, 0};
+  }
+  const int64_t v[2] = {lag.grid_value, lead.grid_value};
+  const size_t c[2] = {lag.count, lead.count};
+  const double inv[2] = {lag.inverse, lead.inverse};
+  dd::Num q[2];
+  for (int k = 0; k < 2; ++k) {
+    q[k] = fast::quotient(fast::scaled(fast::to_dd(v[k]), p.from_grid[1]),
+                          static_cast<double>(c[k]), inv[k]);
+  }
+  return dd::sub(q[0], q[1]);
+}
+
+// Empty when a window outgrows plan.lean_count.
+[[gnu::always_inline]] inline std::optional<FastRow> lean_tau(const SampleSeries& series,
+                                                              const fast::SeriesPlan& plan,
+                                                              double tau, bool overlap,
+                                                              double jitter) {
+  const double threshold = tau * (1.0 - jitter);
+  LeanWindows leads(series, tau, overlap, plan);
+  LeanWindows lags(series, tau, overlap, plan);
+  LeanBin lead{};
+  LeanBin lagging{};
+  FastRow row;
+  Squares squares;
+  lags.next(lagging);
+  while (leads.next(lead)) {
+    // Every lagging bin has been a leading one.
+    if (lead.count > plan.lean_count) return std::nullopt;
+    ++row.bins;
+    if (!far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(value_difference(lagging, lead, plan));
+    lags.next(lagging);
+  }
+  return finish(row, squares);
+}
+
 // Bins from the lagging one to the leading one are kept in a ring while they
 // fit (taus up to about that many samples); past that the lagging bins are
 // made again by a second walk of the series, so memory stays flat however
@@ -72,18 +231,16 @@ template <typename Sum>
     ++lag;
     if (lags) lags->next(replayed);
   }
-  if (squares.count > 0) {
-    const double sum = squares.wild != 0 ? squares.wild + squares.sum.hi
-                                         : squares.sum.hi + squares.sum.lo;
-    row.avar = (sum / static_cast<double>(squares.count)) * 0.5;
-  }
-  return row;
+  return finish(row, squares);
 }
 
 [[gnu::always_inline]] inline FastRow any_tau(const SampleSeries& series,
                                               const fast::SeriesPlan& plan, double tau,
                                               bool overlap, double jitter,
                                               std::vector<fast::Bin>& ring) {
+  if (plan.lean_count > 0) {
+    if (const std::optional<FastRow> row = lean_tau(series, plan, tau, overlap, jitter)) return *row;
+  }
   return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, ring)
                       : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, ring);
 }

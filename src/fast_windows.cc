@@ -131,6 +131,7 @@ SeriesPlan plan_series(const SampleSeries& series) {
 
   // The grid: the lowest bit in use, when every sample then fits in 62 bits.
   plan.on_grid = true;
+  int bits = 0;
   for (int k = 0; k < 2; ++k) {
     if (top[k] == INT32_MIN) continue;  // all zero
     if (top[k] + 1 - low[k] > 62 || low[k] < -1022 || low[k] > 1023) {
@@ -139,6 +140,11 @@ SeriesPlan plan_series(const SampleSeries& series) {
     }
     plan.to_grid[k] = std::ldexp(1.0, -low[k]);
     plan.from_grid[k] = std::ldexp(1.0, low[k]);
+    bits = std::max(bits, top[k] + 1 - low[k]);
+  }
+  // Each sample is below 2^bits on the grid.
+  if (plan.on_grid && plan.missing.empty() && plan.aside.empty()) {
+    plan.lean_count = size_t{1} << (62 - bits);
   }
   plan.missing.push_back(n);
   plan.aside.push_back(n);
