@@ -46,15 +46,31 @@ struct Squares {
 // The lean loop, for windows of up to plan.lean_count samples: every sample
 // on the grid and every window sum below 2^62. The prefix sums then run in
 // 64 bits, wrapping as they may: the difference of two is still the window's
-// exact sum. A bin is two such differences, and the lagging bins always come
-// from a second walk, which costs less than keeping them. Each step below
-// does what the general code does for such a series, on the same numbers, so
-// the bits are the same.
-struct LeanCursor {
-  uint64_t time = 0;
-  uint64_t value = 0;
-  size_t pos = 0;
+// exact sum. They are made once for all taus, into a table as large as the
+// series, so that a bin is two lookups and two subtractions; the lagging bins
+// always come from a second walk, which costs less than keeping them. Each
+// step below does what the general code does for such a series, on the same
+// numbers, so the bits are the same.
+struct LeanPrefix {
+  uint64_t time;
+  uint64_t value;
 };
+
+// prefix[i] holds the sums over [0, i).
+std::vector<LeanPrefix> lean_prefixes(const SampleSeries& series, const fast::SeriesPlan& p) {
+  std::vector<LeanPrefix> prefix(series.size() + 1);
+  const fast::Lanes offset{p.offset[0], p.offset[1]};
+  const fast::Lanes to_grid{p.to_grid[0], p.to_grid[1]};
+  LeanPrefix sum{0, 0};
+  prefix[0] = sum;
+  for (size_t i = 0; i < series.size(); ++i) {
+    const fast::Lanes g = (fast::lanes_of(series[i]) - offset) * to_grid;
+    sum.time += static_cast<uint64_t>(static_cast<int64_t>(g[0]));
+    sum.value += static_cast<uint64_t>(static_cast<int64_t>(g[1]));
+    prefix[i + 1] = sum;
+  }
+  return prefix;
+}
 
 struct LeanBin {
   double time;     // the estimate of the mean time, as make_bin gives it
@@ -67,44 +83,45 @@ struct LeanBin {
 
 struct LeanWindows {
   const Sample* s;
+  const LeanPrefix* prefix;
   size_t n;
   double tau;
   bool overlap;
   const fast::SeriesPlan* plan;
-  fast::Lanes offset;
-  fast::Lanes to_grid;
-  LeanCursor back;
-  LeanCursor front;
   size_t first = 0;
   size_t i = 1;
   bool done = false;
   size_t last_count = 0;  // 1 / count only when the count changes
   double last_inverse = 0;
+  bool power_of_two = false;  // last_count is one
+  // Whether a grid step over a count up to 2^62 stays a normal double.
+  bool scale_exact;
 
-  LeanWindows(const SampleSeries& series, double tau_, bool overlap_, const fast::SeriesPlan& p)
-      : s(series.data()), n(series.size()), tau(tau_), overlap(overlap_), plan(&p),
-        offset{p.offset[0], p.offset[1]}, to_grid{p.to_grid[0], p.to_grid[1]} {}
-
-  [[gnu::always_inline]] void step(LeanCursor& c) const {
-    const fast::Lanes g = (fast::lanes_of(s[c.pos]) - offset) * to_grid;
-    c.time += static_cast<uint64_t>(static_cast<int64_t>(g[0]));
-    c.value += static_cast<uint64_t>(static_cast<int64_t>(g[1]));
-    ++c.pos;
-  }
+  LeanWindows(const SampleSeries& series, const LeanPrefix* prefix_, double tau_, bool overlap_,
+              const fast::SeriesPlan& p)
+      : s(series.data()), prefix(prefix_), n(series.size()), tau(tau_), overlap(overlap_),
+        plan(&p), scale_exact(p.from_grid[0] >= 0x1p-960 && p.from_grid[0] <= 0x1p900) {}
 
   [[gnu::always_inline]] void make(size_t begin, size_t end, LeanBin& bin) {
     const size_t count = end - begin;
     if (count != last_count) {
       last_count = count;
       last_inverse = 1 / static_cast<double>(count);
+      power_of_two = std::has_single_bit(count);
     }
     bin.count = count;
     bin.inverse = last_inverse;
-    bin.grid_time = static_cast<int64_t>(back.time - front.time);
-    bin.grid_value = static_cast<int64_t>(back.value - front.value);
+    bin.grid_time = static_cast<int64_t>(prefix[end].time - prefix[begin].time);
+    bin.grid_value = static_cast<int64_t>(prefix[end].value - prefix[begin].value);
     const double q = static_cast<double>(bin.grid_time) * plan->from_grid[0] * bin.inverse;
     bin.time = plan->offset[0] + q;
     bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.time));
+    // Over a power of two a sum of at most 53 bits divides exactly, and the
+    // estimate is the mean rounded once, as exact_time would give it. Evenly
+    // spaced times tie with the threshold often; this spares those the long way.
+    const uint64_t magnitude = bin.grid_time < 0 ? 0 - static_cast<uint64_t>(bin.grid_time)
+                                                 : static_cast<uint64_t>(bin.grid_time);
+    if (power_of_two && scale_exact && magnitude <= (uint64_t{1} << 53)) bin.slack = 0;
   }
 
   // As fast::Windows::next.
@@ -112,21 +129,13 @@ struct LeanWindows {
     if (done) return false;
     const double start = s[first].time;
     for (; i < n; ++i) {
-      step(back);
       if (tau > s[i].time - start) continue;
       make(first, i, bin);
-      if (overlap) {
-        step(front);
-        ++first;
-      } else {
-        front = back;
-        first = i;
-      }
+      first = overlap ? first + 1 : i;
       ++i;
       return true;
     }
     done = true;
-    step(back);
     if (!(s[n - 1].time - start > 0.9 * tau)) return false;
     make(first, n, bin);
     return true;
@@ -172,11 +181,12 @@ struct LeanWindows {
 // Empty when a window outgrows plan.lean_count.
 [[gnu::always_inline]] inline std::optional<FastRow> lean_tau(const SampleSeries& series,
                                                               const fast::SeriesPlan& plan,
+                                                              const LeanPrefix* prefix,
                                                               double tau, bool overlap,
                                                               double jitter) {
   const double threshold = tau * (1.0 - jitter);
-  LeanWindows leads(series, tau, overlap, plan);
-  LeanWindows lags(series, tau, overlap, plan);
+  LeanWindows leads(series, prefix, tau, overlap, plan);
+  LeanWindows lags(series, prefix, tau, overlap, plan);
   LeanBin lead{};
   LeanBin lagging{};
   FastRow row;
@@ -234,47 +244,63 @@ template <typename Sum>
   return finish(row, squares);
 }
 
-[[gnu::always_inline]] inline FastRow any_tau(const SampleSeries& series,
-                                              const fast::SeriesPlan& plan, double tau,
-                                              bool overlap, double jitter,
+// What every tau of one sweep shares.
+struct Sweep {
+  const SampleSeries& series;
+  const fast::SeriesPlan& plan;
+  const std::vector<LeanPrefix>& prefix;  // empty unless plan.lean_count > 0
+  bool overlap;
+  double jitter;
+};
+
+[[gnu::always_inline]] inline FastRow any_tau(const Sweep& w, double tau,
                                               std::vector<fast::Bin>& ring) {
+  const SampleSeries& series = w.series;
+  const fast::SeriesPlan& plan = w.plan;
+  const bool overlap = w.overlap;
+  const double jitter = w.jitter;
   if (plan.lean_count > 0) {
-    if (const std::optional<FastRow> row = lean_tau(series, plan, tau, overlap, jitter)) return *row;
+    const std::optional<FastRow> row = lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter);
+    if (row) return *row;
   }
   return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, ring)
                       : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, ring);
 }
 
-[[gnu::target("avx2,fma")]] FastRow tau_fma(const SampleSeries& series,
-                                            const fast::SeriesPlan& plan, double tau,
-                                            bool overlap, double jitter,
+[[gnu::target("avx2,fma")]] FastRow tau_fma(const Sweep& w, double tau,
                                             std::vector<fast::Bin>& ring) {
-  return any_tau(series, plan, tau, overlap, jitter, ring);
+  return any_tau(w, tau, ring);
 }
 
-FastRow tau_plain(const SampleSeries& series, const fast::SeriesPlan& plan, double tau,
-                  bool overlap, double jitter, std::vector<fast::Bin>& ring) {
-  return any_tau(series, plan, tau, overlap, jitter, ring);
+FastRow tau_plain(const Sweep& w, double tau, std::vector<fast::Bin>& ring) {
+  return any_tau(w, tau, ring);
 }
 
 }  // namespace
 
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
-                                bool overlap, double jitter, int threads, size_t ring) {
+                                bool overlap, double jitter, int threads, size_t ring,
+                                bool lean) {
   std::vector<FastRow> rows(taus.size());
   if (series.empty() || taus.empty()) return rows;
-  const fast::SeriesPlan plan = fast::plan_series(series);
+  fast::SeriesPlan plan = fast::plan_series(series);
+  if (!lean) plan.lean_count = 0;
   const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::thread::hardware_concurrency();
   workers = std::clamp<size_t>(workers, 1, taus.size());
-  // Allocated here, so that a shortage is this thread's exception.
+  // Allocated here, so that a shortage is this thread's exception. The
+  // rings serve only taus whose windows outgrow the lean loop.
   // A tau has at most as many bins as samples.
   const size_t ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
-  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(ring_size));
+  const bool general = plan.lean_count < series.size();
+  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(general ? ring_size : 0));
+  std::vector<LeanPrefix> prefix;
+  if (plan.lean_count > 0) prefix = lean_prefixes(series, plan);
+  const Sweep sweep{series, plan, prefix, overlap, jitter};
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {
     for (size_t k; (k = next.fetch_add(1)) < taus.size();) {
-      rows[k] = one(series, plan, taus[k], overlap, jitter, rings[worker]);
+      rows[k] = one(sweep, taus[k], rings[worker]);
     }
   };
   std::vector<std::thread> pool;
