@@ -178,22 +178,38 @@ struct LeanWindows {
   return dd::sub(q[0], q[1]);
 }
 
-// Empty when a window outgrows plan.lean_count.
+// Empty when a window outgrows plan.lean_count. The lagging bins are kept
+// in the ring while they fit, as in one_tau below, else walked again.
 [[gnu::always_inline]] inline std::optional<FastRow> lean_tau(const SampleSeries& series,
                                                               const fast::SeriesPlan& plan,
                                                               const LeanPrefix* prefix,
                                                               double tau, bool overlap,
-                                                              double jitter) {
+                                                              double jitter,
+                                                              std::vector<LeanBin>& ring) {
   const double threshold = tau * (1.0 - jitter);
   LeanWindows leads(series, prefix, tau, overlap, plan);
+  FastRow row;
+  Squares squares;
+  const size_t mask = ring.size() - 1;
+  size_t lag = 0;
+  // While the ring holds every bin from the lagging one on.
+  while (row.bins - lag < ring.size()) {
+    LeanBin& lead = ring[row.bins & mask];
+    if (!leads.next(lead)) return finish(row, squares);
+    // Every lagging bin has been a leading one.
+    if (lead.count > plan.lean_count) return std::nullopt;
+    ++row.bins;
+    const LeanBin& lagging = ring[lag & mask];
+    if (!far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(value_difference(lagging, lead, plan));
+    ++lag;
+  }
+  // Then the lagging bins are walked again.
   LeanWindows lags(series, prefix, tau, overlap, plan);
   LeanBin lead{};
   LeanBin lagging{};
-  FastRow row;
-  Squares squares;
-  lags.next(lagging);
+  for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
   while (leads.next(lead)) {
-    // Every lagging bin has been a leading one.
     if (lead.count > plan.lean_count) return std::nullopt;
     ++row.bins;
     if (!far_enough(lead, lagging, threshold, plan)) continue;
@@ -253,28 +269,31 @@ struct Sweep {
   double jitter;
 };
 
-[[gnu::always_inline]] inline FastRow any_tau(const Sweep& w, double tau,
-                                              std::vector<fast::Bin>& ring) {
+// One worker's rings.
+struct Rings {
+  std::vector<fast::Bin> bins;
+  std::vector<LeanBin> lean;
+};
+
+[[gnu::always_inline]] inline FastRow any_tau(const Sweep& w, double tau, Rings& rings) {
   const SampleSeries& series = w.series;
   const fast::SeriesPlan& plan = w.plan;
   const bool overlap = w.overlap;
   const double jitter = w.jitter;
   if (plan.lean_count > 0) {
-    const std::optional<FastRow> row = lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter);
+    const std::optional<FastRow> row =
+        lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter, rings.lean);
     if (row) return *row;
   }
-  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, ring)
-                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, ring);
+  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, rings.bins)
+                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, rings.bins);
 }
 
-[[gnu::target("avx2,fma")]] FastRow tau_fma(const Sweep& w, double tau,
-                                            std::vector<fast::Bin>& ring) {
-  return any_tau(w, tau, ring);
+[[gnu::target("avx2,fma")]] FastRow tau_fma(const Sweep& w, double tau, Rings& rings) {
+  return any_tau(w, tau, rings);
 }
 
-FastRow tau_plain(const Sweep& w, double tau, std::vector<fast::Bin>& ring) {
-  return any_tau(w, tau, ring);
-}
+FastRow tau_plain(const Sweep& w, double tau, Rings& rings) { return any_tau(w, tau, rings); }
 
 }  // namespace
 
@@ -293,9 +312,13 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
   // A tau has at most as many bins as samples.
   const size_t ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
   const bool general = plan.lean_count < series.size();
-  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(general ? ring_size : 0));
+  std::vector<Rings> rings(workers);
   std::vector<LeanPrefix> prefix;
   if (plan.lean_count > 0) prefix = lean_prefixes(series, plan);
+  for (Rings& r : rings) {
+    if (general) r.bins.resize(ring_size);
+    if (plan.lean_count > 0) r.lean.resize(ring_size);
+  }
   const Sweep sweep{series, plan, prefix, overlap, jitter};
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {

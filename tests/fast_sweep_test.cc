@@ -178,9 +178,11 @@ TEST(FastSweepTest, TheLeanLoopGivesTheGeneralLoopsBits) {
       const std::vector<double> taus = taus_of(all[k], 25, log);
       for (const bool overlap : {true, false}) {
         for (const double jitter : {0.0, 0.02, 1.0}) {
-          const std::vector<FastRow> lean = fast_sweep(all[k], taus, overlap, jitter, 1);
+          // A ring of 3 bins walks the lagging bins again for most taus.
+          const std::vector<FastRow> lean =
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? kFastRing : 3);
           const std::vector<FastRow> general =
-              fast_sweep(all[k], taus, overlap, jitter, 1, log ? kFastRing : 3, false);
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? 3 : kFastRing, false);
           for (size_t j = 0; j < taus.size(); ++j) {
             EXPECT_EQ(std::bit_cast<uint64_t>(lean[j].avar), std::bit_cast<uint64_t>(general[j].avar))
                 << "series " << k << ", tau " << taus[j] << ", overlap " << overlap
