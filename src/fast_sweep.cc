@@ -231,31 +231,33 @@ template <typename Sum>
                                               std::vector<fast::Bin>& ring) {
   const double threshold = tau * (1.0 - jitter);
   fast::Windows<false, Sum> leads(series, tau, overlap, plan);
-  std::optional<fast::Windows<false, Sum>> lags;  // once the ring is outgrown
-  fast::Bin spare;
-  fast::Bin replayed;
   FastRow row;
   Squares squares;
   const size_t mask = ring.size() - 1;
   size_t lag = 0;  // the index of the lagging bin
-  for (;;) {
-    // Made where it is kept: a ring slot while the ring holds every bin from
-    // the lagging one on, else the spare.
-    const size_t k = row.bins;
-    const bool kept = !lags && k - lag < ring.size();
-    fast::Bin& lead = kept ? ring[k & mask] : spare;
-    if (!leads.next(lead)) break;
+  // While the ring holds every bin from the lagging one on, each bin is made
+  // in its slot.
+  while (row.bins - lag < ring.size()) {
+    fast::Bin& lead = ring[row.bins & mask];
+    if (!leads.next(lead)) return finish(row, squares);
     ++row.bins;
-    if (!kept && !lags) {
-      lags.emplace(series, tau, overlap, plan);
-      for (size_t j = 0; j <= lag; ++j) lags->next(replayed);
-    }
-    const fast::Bin& lagging = lags ? replayed : ring[lag & mask];
+    const fast::Bin& lagging = ring[lag & mask];
     if (lead.mean.value == kMissing) continue;
     if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
     squares.add(fast::value_difference(lagging, lead, plan));
     ++lag;
-    if (lags) lags->next(replayed);
+  }
+  // Then the lagging bins are walked again.
+  fast::Windows<false, Sum> lags(series, tau, overlap, plan);
+  fast::Bin lead{};
+  fast::Bin lagging{};
+  for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
+  while (leads.next(lead)) {
+    ++row.bins;
+    if (lead.mean.value == kMissing) continue;
+    if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(fast::value_difference(lagging, lead, plan));
+    lags.next(lagging);
   }
   return finish(row, squares);
 }
