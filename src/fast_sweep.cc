@@ -47,10 +47,9 @@ struct Squares {
 // on the grid and every window sum below 2^62. The prefix sums then run in
 // 64 bits, wrapping as they may: the difference of two is still the window's
 // exact sum. They are made once for all taus, into a table as large as the
-// series, so that a bin is two lookups and two subtractions; the lagging bins
-// always come from a second walk, which costs less than keeping them. Each
-// step below does what the general code does for such a series, on the same
-// numbers, so the bits are the same.
+// series, so that a bin is two lookups and two subtractions. Each step below
+// does what the general code does for such a series, on the same numbers, so
+// the bits are the same.
 struct LeanPrefix {
   uint64_t time;
   uint64_t value;
