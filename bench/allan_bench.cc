@@ -8,6 +8,7 @@
 
 #include "allan.h"
 #include "fast_sweep.h"
+#include "fast_windows.h"
 #include "reference.h"
 
 namespace tauspan {
@@ -95,6 +96,14 @@ void BM_FastTau(benchmark::State& state) {
 BENCHMARK(BM_FastTau)->ArgNames({"n", "k"})
     ->Args({1000000, 1})->Args({1000000, 50})->Args({1000000, 100})
     ->Args({10000000, 1})->Args({10000000, 50})->Args({10000000, 100})->Unit(benchmark::kMillisecond);
+
+// The one-time part of every BM_FastTau: how -fast will sum the series.
+void BM_FastPlan(benchmark::State& state) {
+  const SampleSeries s = even_series(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(fast::plan_series(s));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_FastPlan)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond);
 
 void BM_PlainSum(benchmark::State& state) {
   const SampleSeries s = even_series(static_cast<size_t>(state.range(0)));

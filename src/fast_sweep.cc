@@ -34,6 +34,190 @@ struct Squares {
   }
 };
 
+[[gnu::always_inline]] inline FastRow finish(FastRow row, const Squares& squares) {
+  if (squares.count > 0) {
+    const double sum = squares.wild != 0 ? squares.wild + squares.sum.hi
+                                         : squares.sum.hi + squares.sum.lo;
+    row.avar = (sum / static_cast<double>(squares.count)) * 0.5;
+  }
+  return row;
+}
+
+// The lean loop, for windows of up to plan.lean_count samples: every sample
+// on the grid and every window sum below 2^62. The prefix sums then run in
+// 64 bits, wrapping as they may: the difference of two is still the window's
+// exact sum. They are made once for all taus, into a table as large as the
+// series, so that a bin is two lookups and two subtractions. Each step below
+// does what the general code does for such a series, on the same numbers, so
+// the bits are the same.
+struct LeanPrefix {
+  uint64_t time;
+  uint64_t value;
+};
+
+// prefix[i] holds the sums over [0, i).
+std::vector<LeanPrefix> lean_prefixes(const SampleSeries& series, const fast::SeriesPlan& p) {
+  std::vector<LeanPrefix> prefix(series.size() + 1);
+  const fast::Lanes offset{p.offset[0], p.offset[1]};
+  const fast::Lanes to_grid{p.to_grid[0], p.to_grid[1]};
+  LeanPrefix sum{0, 0};
+  prefix[0] = sum;
+  for (size_t i = 0; i < series.size(); ++i) {
+    const fast::Lanes g = (fast::lanes_of(series[i]) - offset) * to_grid;
+    sum.time += static_cast<uint64_t>(static_cast<int64_t>(g[0]));
+    sum.value += static_cast<uint64_t>(static_cast<int64_t>(g[1]));
+    prefix[i + 1] = sum;
+  }
+  return prefix;
+}
+
+struct LeanBin {
+  double time;     // the estimate of the mean time, as make_bin gives it
+  double slack;
+  int64_t grid_time;
+  int64_t grid_value;
+  size_t count;
+  double inverse;
+};
+
+struct LeanWindows {
+  const Sample* s;
+  const LeanPrefix* prefix;
+  size_t n;
+  double tau;
+  bool overlap;
+  const fast::SeriesPlan* plan;
+  size_t first = 0;
+  size_t i = 1;
+  bool done = false;
+  size_t last_count = 0;  // 1 / count only when the count changes
+  double last_inverse = 0;
+  bool power_of_two = false;  // last_count is one
+  // Whether a grid step over a count up to 2^62 stays a normal double.
+  bool scale_exact;
+
+  LeanWindows(const SampleSeries& series, const LeanPrefix* prefix_, double tau_, bool overlap_,
+              const fast::SeriesPlan& p)
+      : s(series.data()), prefix(prefix_), n(series.size()), tau(tau_), overlap(overlap_),
+        plan(&p), scale_exact(p.from_grid[0] >= 0x1p-960 && p.from_grid[0] <= 0x1p900) {}
+
+  [[gnu::always_inline]] void make(size_t begin, size_t end, LeanBin& bin) {
+    const size_t count = end - begin;
+    if (count != last_count) {
+      last_count = count;
+      last_inverse = 1 / static_cast<double>(count);
+      power_of_two = std::has_single_bit(count);
+    }
+    bin.count = count;
+    bin.inverse = last_inverse;
+    bin.grid_time = static_cast<int64_t>(prefix[end].time - prefix[begin].time);
+    bin.grid_value = static_cast<int64_t>(prefix[end].value - prefix[begin].value);
+    const double q = static_cast<double>(bin.grid_time) * plan->from_grid[0] * bin.inverse;
+    bin.time = plan->offset[0] + q;
+    bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.time));
+    // Over a power of two a sum of at most 53 bits divides exactly, and the
+    // estimate is the mean rounded once, as exact_time would give it. Evenly
+    // spaced times tie with the threshold often; this spares those the long way.
+    const uint64_t magnitude = bin.grid_time < 0 ? 0 - static_cast<uint64_t>(bin.grid_time)
+                                                 : static_cast<uint64_t>(bin.grid_time);
+    if (power_of_two && scale_exact && magnitude <= (uint64_t{1} << 53)) bin.slack = 0;
+  }
+
+  // As fast::Windows::next.
+  [[gnu::always_inline]] bool next(LeanBin& bin) {
+    if (done) return false;
+    const double start = s[first].time;
+    for (; i < n; ++i) {
+      if (tau > s[i].time - start) continue;
+      make(first, i, bin);
+      first = overlap ? first + 1 : i;
+      ++i;
+      return true;
+    }
+    done = true;
+    if (!(s[n - 1].time - start > 0.9 * tau)) return false;
+    make(first, n, bin);
+    return true;
+  }
+};
+
+// As fast::exact_time for an exact bin.
+[[gnu::always_inline]] inline double exact_time(const LeanBin& bin, const fast::SeriesPlan& p) {
+  if (bin.slack == 0) return bin.time;
+  const dd::Num sum = fast::scaled(fast::to_dd(bin.grid_time), p.from_grid[0]);
+  return fast::mean_of(sum, static_cast<double>(bin.count), bin.inverse, p.offset[0]);
+}
+
+// As fast::far_enough.
+[[gnu::always_inline]] inline bool far_enough(const LeanBin& lead, const LeanBin& lag,
+                                              double threshold, const fast::SeriesPlan& p) {
+  const double gap = lead.time - lag.time;
+  if (lead.slack == 0 && lag.slack == 0) return !(threshold > gap);
+  const double margin = 2 * (lead.slack + lag.slack) + 0x1p-51 * std::fabs(gap);
+  if (threshold > gap + margin) return false;
+  if (threshold < gap - margin) return true;
+  return !(threshold > exact_time(lead, p) - exact_time(lag, p));
+}
+
+// As fast::value_difference for two exact bins; the difference of two
+// sums below 2^62 fits in 64 bits.
+[[gnu::always_inline]] inline dd::Num value_difference(const LeanBin& lag, const LeanBin& lead,
+                                                       const fast::SeriesPlan& p) {
+  if (lag.count == lead.count) {
+    return {static_cast<double>(lag.grid_value - lead.grid_value) * p.from_grid[1] * lag.inverse, 0};
+  }
+  const int64_t v[2] = {lag.grid_value, lead.grid_value};
+  const size_t c[2] = {lag.count, lead.count};
+  const double inv[2] = {lag.inverse, lead.inverse};
+  dd::Num q[2];
+  for (int k = 0; k < 2; ++k) {
+    q[k] = fast::quotient(fast::scaled(fast::to_dd(v[k]), p.from_grid[1]),
+                          static_cast<double>(c[k]), inv[k]);
+  }
+  return dd::sub(q[0], q[1]);
+}
+
+// Empty when a window outgrows plan.lean_count. The lagging bins are kept
+// in the ring while they fit, as in one_tau below, else walked again.
+[[gnu::always_inline]] inline std::optional<FastRow> lean_tau(const SampleSeries& series,
+                                                              const fast::SeriesPlan& plan,
+                                                              const LeanPrefix* prefix,
+                                                              double tau, bool overlap,
+                                                              double jitter,
+                                                              std::vector<LeanBin>& ring) {
+  const double threshold = tau * (1.0 - jitter);
+  LeanWindows leads(series, prefix, tau, overlap, plan);
+  FastRow row;
+  Squares squares;
+  const size_t mask = ring.size() - 1;
+  size_t lag = 0;
+  // While the ring holds every bin from the lagging one on.
+  while (row.bins - lag < ring.size()) {
+    LeanBin& lead = ring[row.bins & mask];
+    if (!leads.next(lead)) return finish(row, squares);
+    // Every lagging bin has been a leading one.
+    if (lead.count > plan.lean_count) return std::nullopt;
+    ++row.bins;
+    const LeanBin& lagging = ring[lag & mask];
+    if (!far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(value_difference(lagging, lead, plan));
+    ++lag;
+  }
+  // Then the lagging bins are walked again.
+  LeanWindows lags(series, prefix, tau, overlap, plan);
+  LeanBin lead{};
+  LeanBin lagging{};
+  for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
+  while (leads.next(lead)) {
+    if (lead.count > plan.lean_count) return std::nullopt;
+    ++row.bins;
+    if (!far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(value_difference(lagging, lead, plan));
+    lags.next(lagging);
+  }
+  return finish(row, squares);
+}
+
 // Bins from the lagging one to the leading one are kept in a ring while they
 // fit (taus up to about that many samples); past that the lagging bins are
 // made again by a second walk of the series, so memory stays flat however
@@ -46,78 +230,101 @@ template <typename Sum>
                                               std::vector<fast::Bin>& ring) {
   const double threshold = tau * (1.0 - jitter);
   fast::Windows<false, Sum> leads(series, tau, overlap, plan);
-  std::optional<fast::Windows<false, Sum>> lags;  // once the ring is outgrown
-  fast::Bin spare;
-  fast::Bin replayed;
   FastRow row;
   Squares squares;
   const size_t mask = ring.size() - 1;
   size_t lag = 0;  // the index of the lagging bin
-  for (;;) {
-    // Made where it is kept: a ring slot while the ring holds every bin from
-    // the lagging one on, else the spare.
-    const size_t k = row.bins;
-    const bool kept = !lags && k - lag < ring.size();
-    fast::Bin& lead = kept ? ring[k & mask] : spare;
-    if (!leads.next(lead)) break;
+  // While the ring holds every bin from the lagging one on, each bin is made
+  // in its slot.
+  while (row.bins - lag < ring.size()) {
+    fast::Bin& lead = ring[row.bins & mask];
+    if (!leads.next(lead)) return finish(row, squares);
     ++row.bins;
-    if (!kept && !lags) {
-      lags.emplace(series, tau, overlap, plan);
-      for (size_t j = 0; j <= lag; ++j) lags->next(replayed);
-    }
-    const fast::Bin& lagging = lags ? replayed : ring[lag & mask];
+    const fast::Bin& lagging = ring[lag & mask];
     if (lead.mean.value == kMissing) continue;
     if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
     squares.add(fast::value_difference(lagging, lead, plan));
     ++lag;
-    if (lags) lags->next(replayed);
   }
-  if (squares.count > 0) {
-    const double sum = squares.wild != 0 ? squares.wild + squares.sum.hi
-                                         : squares.sum.hi + squares.sum.lo;
-    row.avar = (sum / static_cast<double>(squares.count)) * 0.5;
+  // Then the lagging bins are walked again.
+  fast::Windows<false, Sum> lags(series, tau, overlap, plan);
+  fast::Bin lead{};
+  fast::Bin lagging{};
+  for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
+  while (leads.next(lead)) {
+    ++row.bins;
+    if (lead.mean.value == kMissing) continue;
+    if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
+    squares.add(fast::value_difference(lagging, lead, plan));
+    lags.next(lagging);
   }
-  return row;
+  return finish(row, squares);
 }
 
-[[gnu::always_inline]] inline FastRow any_tau(const SampleSeries& series,
-                                              const fast::SeriesPlan& plan, double tau,
-                                              bool overlap, double jitter,
-                                              std::vector<fast::Bin>& ring) {
-  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, ring)
-                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, ring);
+// What every tau of one sweep shares.
+struct Sweep {
+  const SampleSeries& series;
+  const fast::SeriesPlan& plan;
+  const std::vector<LeanPrefix>& prefix;  // empty unless plan.lean_count > 0
+  bool overlap;
+  double jitter;
+};
+
+// One worker's rings.
+struct Rings {
+  std::vector<fast::Bin> bins;
+  std::vector<LeanBin> lean;
+};
+
+[[gnu::always_inline]] inline FastRow any_tau(const Sweep& w, double tau, Rings& rings) {
+  const SampleSeries& series = w.series;
+  const fast::SeriesPlan& plan = w.plan;
+  const bool overlap = w.overlap;
+  const double jitter = w.jitter;
+  if (plan.lean_count > 0) {
+    const std::optional<FastRow> row =
+        lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter, rings.lean);
+    if (row) return *row;
+  }
+  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, rings.bins)
+                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, rings.bins);
 }
 
-[[gnu::target("avx2,fma")]] FastRow tau_fma(const SampleSeries& series,
-                                            const fast::SeriesPlan& plan, double tau,
-                                            bool overlap, double jitter,
-                                            std::vector<fast::Bin>& ring) {
-  return any_tau(series, plan, tau, overlap, jitter, ring);
+[[gnu::target("avx2,fma")]] FastRow tau_fma(const Sweep& w, double tau, Rings& rings) {
+  return any_tau(w, tau, rings);
 }
 
-FastRow tau_plain(const SampleSeries& series, const fast::SeriesPlan& plan, double tau,
-                  bool overlap, double jitter, std::vector<fast::Bin>& ring) {
-  return any_tau(series, plan, tau, overlap, jitter, ring);
-}
+FastRow tau_plain(const Sweep& w, double tau, Rings& rings) { return any_tau(w, tau, rings); }
 
 }  // namespace
 
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
-                                bool overlap, double jitter, int threads, size_t ring) {
+                                bool overlap, double jitter, int threads, size_t ring,
+                                bool lean) {
   std::vector<FastRow> rows(taus.size());
   if (series.empty() || taus.empty()) return rows;
-  const fast::SeriesPlan plan = fast::plan_series(series);
+  fast::SeriesPlan plan = fast::plan_series(series);
+  if (!lean) plan.lean_count = 0;
   const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::thread::hardware_concurrency();
   workers = std::clamp<size_t>(workers, 1, taus.size());
-  // Allocated here, so that a shortage is this thread's exception.
+  // Allocated here, so that a shortage is this thread's exception. The
+  // rings serve only taus whose windows outgrow the lean loop.
   // A tau has at most as many bins as samples.
   const size_t ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
-  std::vector<std::vector<fast::Bin>> rings(workers, std::vector<fast::Bin>(ring_size));
+  const bool general = plan.lean_count < series.size();
+  std::vector<Rings> rings(workers);
+  std::vector<LeanPrefix> prefix;
+  if (plan.lean_count > 0) prefix = lean_prefixes(series, plan);
+  for (Rings& r : rings) {
+    if (general) r.bins.resize(ring_size);
+    if (plan.lean_count > 0) r.lean.resize(ring_size);
+  }
+  const Sweep sweep{series, plan, prefix, overlap, jitter};
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {
     for (size_t k; (k = next.fetch_add(1)) < taus.size();) {
-      rows[k] = one(series, plan, taus[k], overlap, jitter, rings[worker]);
+      rows[k] = one(sweep, taus[k], rings[worker]);
     }
   };
   std::vector<std::thread> pool;

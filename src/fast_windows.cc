@@ -89,48 +89,83 @@ SeriesPlan plan_series(const SampleSeries& series) {
   }
   for (int k = 0; k < 2; ++k) plan.offset[k] = exact_offset(first[k], least[k], most[k]);
 
-  // Sizes of (x - offset), to find the few that would swamp the sums.
-  std::vector<int64_t> histogram[2] = {std::vector<int64_t>(kExponents),
-                                       std::vector<int64_t>(kExponents)};
-  for (const Sample& x : series) {
-    if (is_missing(x)) continue;
-    const double v[2] = {x.time - plan.offset[0], x.value - plan.offset[1]};
-    for (int k = 0; k < 2; ++k) {
-      if (std::isfinite(v[k]) && v[k] != 0) ++histogram[k][static_cast<size_t>(bits_of(v[k]).top + kBias)];
-    }
-  }
-  const int cut[2] = {aside_cut(histogram[0], n) - kBias, aside_cut(histogram[1], n) - kBias};
-
-  // The set-aside samples, and the bits the others span.
+  // Sizes of (x - offset), to find the few that would swamp the sums, and
+  // the bits spanned by the samples with both finite. Four histograms a lane
+  // keep runs of equal sizes from waiting on each other's counts.
+  std::vector<int64_t> counts[2] = {std::vector<int64_t>(4 * kExponents),
+                                    std::vector<int64_t>(4 * kExponents)};
+  std::vector<size_t> infinite;  // samples with a lane not finite: always set aside
   int top[2] = {INT32_MIN, INT32_MIN};
   int low[2] = {INT32_MAX, INT32_MAX};
   for (size_t i = 0; i < n; ++i) {
     const Sample& x = series[i];
     if (is_missing(x)) continue;
     const double v[2] = {x.time - plan.offset[0], x.value - plan.offset[1]};
-    Bits b[2] = {{0, INT32_MAX}, {0, INT32_MAX}};
-    bool aside = false;
+    Bits b[2] = {{INT32_MIN, INT32_MAX}, {INT32_MIN, INT32_MAX}};
+    bool finite = true;
     for (int k = 0; k < 2; ++k) {
       if (!std::isfinite(v[k])) {
-        aside = true;
+        finite = false;
       } else if (v[k] != 0) {
         b[k] = bits_of(v[k]);
-        aside = aside || b[k].top >= cut[k];
+        ++counts[k][static_cast<size_t>(4 * (b[k].top + kBias)) + (i & 3)];
       }
     }
-    if (aside) {
-      plan.aside.push_back(i);
+    if (!finite) {
+      infinite.push_back(i);
       continue;
     }
     for (int k = 0; k < 2; ++k) {
-      if (v[k] == 0) continue;
       top[k] = std::max(top[k], b[k].top);
       low[k] = std::min(low[k], b[k].low);
+    }
+  }
+  std::vector<int64_t> histogram[2] = {std::vector<int64_t>(kExponents),
+                                       std::vector<int64_t>(kExponents)};
+  for (int k = 0; k < 2; ++k) {
+    for (size_t e = 0; e < kExponents; ++e) {
+      histogram[k][e] = (counts[k][4 * e] + counts[k][4 * e + 1]) +
+                        (counts[k][4 * e + 2] + counts[k][4 * e + 3]);
+    }
+  }
+  const int cut[2] = {aside_cut(histogram[0], n) - kBias, aside_cut(histogram[1], n) - kBias};
+
+  if (top[0] < cut[0] && top[1] < cut[1]) {
+    // Nothing finite is large enough to set aside: the bits above stand.
+    plan.aside = std::move(infinite);
+  } else {
+    // The set-aside samples, and the bits the others span.
+    top[0] = top[1] = INT32_MIN;
+    low[0] = low[1] = INT32_MAX;
+    for (size_t i = 0; i < n; ++i) {
+      const Sample& x = series[i];
+      if (is_missing(x)) continue;
+      const double v[2] = {x.time - plan.offset[0], x.value - plan.offset[1]};
+      Bits b[2] = {{0, INT32_MAX}, {0, INT32_MAX}};
+      bool aside = false;
+      for (int k = 0; k < 2; ++k) {
+        if (!std::isfinite(v[k])) {
+          aside = true;
+        } else if (v[k] != 0) {
+          b[k] = bits_of(v[k]);
+          aside = aside || b[k].top >= cut[k];
+        }
+      }
+      if (aside) {
+        plan.aside.push_back(i);
+        continue;
+      }
+      for (int k = 0; k < 2; ++k) {
+        if (v[k] == 0) continue;
+        top[k] = std::max(top[k], b[k].top);
+        low[k] = std::min(low[k], b[k].low);
+      }
     }
   }
 
   // The grid: the lowest bit in use, when every sample then fits in 62 bits.
   plan.on_grid = true;
+  int bits = 0;
   for (int k = 0; k < 2; ++k) {
     if (top[k] == INT32_MIN) continue;  // all zero
     if (top[k] + 1 - low[k] > 62 || low[k] < -1022 || low[k] > 1023) {
@@ -139,6 +174,11 @@ SeriesPlan plan_series(const SampleSeries& series) {
     }
     plan.to_grid[k] = std::ldexp(1.0, -low[k]);
     plan.from_grid[k] = std::ldexp(1.0, low[k]);
+    bits = std::max(bits, top[k] + 1 - low[k]);
+  }
+  // Each sample is below 2^bits on the grid.
+  if (plan.on_grid && plan.missing.empty() && plan.aside.empty()) {
+    plan.lean_count = size_t{1} << (62 - bits);
   }
   plan.missing.push_back(n);
   plan.aside.push_back(n);

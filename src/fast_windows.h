@@ -33,6 +33,10 @@ __extension__ typedef __int128 Int128;
 // How one series is summed, found once for all its taus.
 struct SeriesPlan {
   bool on_grid = false;             // integer sums (GridSum) are exact
+  // Windows of up to this many samples have sums below 2^62 on the grid, and
+  // nothing is missing or set aside: the sweep's 64-bit loop takes them. 0
+  // when that loop cannot.
+  size_t lean_count = 0;
   double offset[2] = {0, 0};        // per lane (time, value), subtracted exactly
   double to_grid[2] = {1, 1};       // 2^-e: (x - offset) * to_grid is a whole number
   double from_grid[2] = {1, 1};     // 2^e

@@ -158,6 +158,43 @@ TEST(FastSweepTest, AnyThreadCountAndRingGiveTheSameBits) {
   }
 }
 
+TEST(FastSweepTest, TheLeanLoopGivesTheGeneralLoopsBits) {
+  std::mt19937_64 rng(59);
+  std::normal_distribution<double> g(0, 1);
+  const size_t n = 2500;
+  std::vector<SampleSeries> all(5);
+  double walk = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const auto t = static_cast<double>(i);
+    walk += g(rng);
+    all[0].push_back({t, 1e7 + walk * 1e-6});            // a counter's readings
+    all[1].push_back({t, std::round(g(rng) * 1000)});    // whole numbers: bin times tie
+    all[2].push_back({0.25 * t, std::round(g(rng) * 0x1p53)});  // wide: long windows leave the loop
+    all[3].push_back({std::floor(t / 3), walk});          // repeated times
+    all[4].push_back({t + (i % 5 == 3 ? -1.5 : 0.0), 3 + walk});  // times out of order
+  }
+  for (size_t k = 0; k < all.size(); ++k) {
+    for (const bool log : {true, false}) {
+      const std::vector<double> taus = taus_of(all[k], 25, log);
+      for (const bool overlap : {true, false}) {
+        for (const double jitter : {0.0, 0.02, 1.0}) {
+          // A ring of 3 bins walks the lagging bins again for most taus.
+          const std::vector<FastRow> lean =
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? kFastRing : 3);
+          const std::vector<FastRow> general =
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? 3 : kFastRing, false);
+          for (size_t j = 0; j < taus.size(); ++j) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(lean[j].avar), std::bit_cast<uint64_t>(general[j].avar))
+                << "series " << k << ", tau " << taus[j] << ", overlap " << overlap
+                << ", jitter " << jitter;
+            EXPECT_EQ(lean[j].bins, general[j].bins);
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(FastSweepTest, MissingAndInfiniteSamplesActAsInThePlainPairing) {
   SampleSeries s;
   for (int i = 0; i < 60; ++i) s.push_back({static_cast<double>(i), 1.0 + i % 4});
