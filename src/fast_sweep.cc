@@ -14,6 +14,9 @@
 namespace tauspan {
 namespace {
 
+using fast::LeanBin;
+using fast::LeanPrefix;
+
 // d^2 summed in double-double, with anything infinite or NaN kept apart so
 // that it comes out as a plain sum would give it.
 struct Squares {
@@ -50,11 +53,6 @@ struct Squares {
 // series, so that a bin is two lookups and two subtractions. Each step below
 // does what the general code does for such a series, on the same numbers, so
 // the bits are the same.
-struct LeanPrefix {
-  uint64_t time;
-  uint64_t value;
-};
-
 // prefix[i] holds the sums over [0, i).
 std::vector<LeanPrefix> lean_prefixes(const SampleSeries& series, const fast::SeriesPlan& p) {
   std::vector<LeanPrefix> prefix(series.size() + 1);
@@ -70,15 +68,6 @@ std::vector<LeanPrefix> lean_prefixes(const SampleSeries& series, const fast::Se
   }
   return prefix;
 }
-
-struct LeanBin {
-  double time;     // the estimate of the mean time, as make_bin gives it
-  double slack;
-  int64_t grid_time;
-  int64_t grid_value;
-  size_t count;
-  double inverse;
-};
 
 struct LeanWindows {
   const Sample* s;
@@ -261,23 +250,9 @@ template <typename Sum>
   return finish(row, squares);
 }
 
-// What every tau of one sweep shares.
-struct Sweep {
-  const SampleSeries& series;
-  const fast::SeriesPlan& plan;
-  const std::vector<LeanPrefix>& prefix;  // empty unless plan.lean_count > 0
-  bool overlap;
-  double jitter;
-};
-
-// One worker's rings.
-struct Rings {
-  std::vector<fast::Bin> bins;
-  std::vector<LeanBin> lean;
-};
-
-[[gnu::always_inline]] inline FastRow any_tau(const Sweep& w, double tau, Rings& rings) {
-  const SampleSeries& series = w.series;
+[[gnu::always_inline]] inline FastRow any_tau(const FastShared& w, double tau,
+                                              FastScratch& rings) {
+  const SampleSeries& series = *w.series;
   const fast::SeriesPlan& plan = w.plan;
   const bool overlap = w.overlap;
   const double jitter = w.jitter;
@@ -290,41 +265,62 @@ struct Rings {
                       : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, rings.bins);
 }
 
-[[gnu::target("avx2,fma")]] FastRow tau_fma(const Sweep& w, double tau, Rings& rings) {
+[[gnu::target("avx2,fma")]] FastRow tau_fma(const FastShared& w, double tau,
+                                            FastScratch& rings) {
   return any_tau(w, tau, rings);
 }
 
-FastRow tau_plain(const Sweep& w, double tau, Rings& rings) { return any_tau(w, tau, rings); }
+FastRow tau_plain(const FastShared& w, double tau, FastScratch& rings) {
+  return any_tau(w, tau, rings);
+}
 
 }  // namespace
+
+FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jitter,
+                             size_t ring, bool lean) {
+  FastShared shared;
+  shared.series = &series;
+  shared.overlap = overlap;
+  shared.jitter = jitter;
+  if (series.empty()) return shared;
+  shared.plan = fast::plan_series(series);
+  if (!lean) shared.plan.lean_count = 0;
+  // A tau has at most as many bins as samples.
+  shared.ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
+  if (shared.plan.lean_count > 0) shared.prefix = lean_prefixes(series, shared.plan);
+  return shared;
+}
+
+// The rings serve only taus whose windows outgrow the lean loop.
+FastScratch fast_scratch(const FastShared& shared) {
+  FastScratch scratch;
+  if (shared.series == nullptr) return scratch;
+  if (shared.plan.lean_count < shared.series->size()) scratch.bins.resize(shared.ring_size);
+  if (shared.plan.lean_count > 0) scratch.lean.resize(shared.ring_size);
+  return scratch;
+}
+
+FastRow fast_tau(const FastShared& shared, double tau, FastScratch& scratch) {
+  if (shared.series == nullptr || shared.series->empty()) return {};
+  const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
+  return one(shared, tau, scratch);
+}
 
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
                                 bool overlap, double jitter, int threads, size_t ring,
                                 bool lean) {
   std::vector<FastRow> rows(taus.size());
   if (series.empty() || taus.empty()) return rows;
-  fast::SeriesPlan plan = fast::plan_series(series);
-  if (!lean) plan.lean_count = 0;
-  const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
+  const FastShared shared = share_fast_sweep(series, overlap, jitter, ring, lean);
   size_t workers = threads > 0 ? static_cast<size_t>(threads) : std::thread::hardware_concurrency();
   workers = std::clamp<size_t>(workers, 1, taus.size());
-  // Allocated here, so that a shortage is this thread's exception. The
-  // rings serve only taus whose windows outgrow the lean loop.
-  // A tau has at most as many bins as samples.
-  const size_t ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
-  const bool general = plan.lean_count < series.size();
-  std::vector<Rings> rings(workers);
-  std::vector<LeanPrefix> prefix;
-  if (plan.lean_count > 0) prefix = lean_prefixes(series, plan);
-  for (Rings& r : rings) {
-    if (general) r.bins.resize(ring_size);
-    if (plan.lean_count > 0) r.lean.resize(ring_size);
-  }
-  const Sweep sweep{series, plan, prefix, overlap, jitter};
+  // Allocated here, so that a shortage is this thread's exception.
+  std::vector<FastScratch> scratch;
+  for (size_t t = 0; t < workers; ++t) scratch.push_back(fast_scratch(shared));
   std::atomic<size_t> next{0};
   auto work = [&](size_t worker) {
     for (size_t k; (k = next.fetch_add(1)) < taus.size();) {
-      rows[k] = one(sweep, taus[k], rings[worker]);
+      rows[k] = fast_tau(shared, taus[k], scratch[worker]);
     }
   };
   std::vector<std::thread> pool;
@@ -336,21 +332,6 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
   work(0);
   for (std::thread& t : pool) t.join();
   return rows;
-}
-
-FastSeries plan_fast_sweep(const SampleSeries& series) {
-  return {&series, fast::plan_series(series)};
-}
-
-std::vector<fast::Bin> fast_ring(const SampleSeries& series, size_t ring) {
-  return std::vector<fast::Bin>(std::bit_ceil(std::clamp<size_t>(ring, 1, series.size())));
-}
-
-FastRow fast_tau(const FastSeries& fast, double tau, bool overlap, double jitter,
-                 std::vector<fast::Bin>& ring) {
-  if (fast.series->empty()) return {};
-  const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
-  return one(*fast.series, fast.plan, tau, overlap, jitter, ring);
 }
 
 }  // namespace tauspan

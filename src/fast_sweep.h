@@ -4,6 +4,7 @@
 #define TAUSPAN_FAST_SWEEP_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "fast_windows.h"
@@ -33,17 +34,41 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
                                 bool overlap, double jitter, int threads,
                                 size_t ring = kFastRing, bool lean = true);
 
-// The same, one tau at a time, for callers that share the taus among their
-// own workers: the series' plan is made once and read by all of them, and
-// each worker brings its own ring (from fast_ring).
-struct FastSeries {
+// The same one tau at a time, for callers that share the taus among their
+// own workers. What every tau shares is made once for the series (its plan
+// and, for the lean loop, the table of prefix sums) and only read after;
+// each worker brings its own scratch, made by fast_scratch.
+namespace fast {
+struct LeanPrefix {
+  uint64_t time;
+  uint64_t value;
+};
+struct LeanBin {
+  double time;  // the estimate of the mean time, as make_bin gives it
+  double slack;
+  int64_t grid_time;
+  int64_t grid_value;
+  size_t count;
+  double inverse;
+};
+}  // namespace fast
+
+struct FastShared {
   const SampleSeries* series = nullptr;
   fast::SeriesPlan plan;
+  std::vector<fast::LeanPrefix> prefix;  // empty unless plan.lean_count > 0
+  bool overlap = true;
+  double jitter = 0;
+  size_t ring_size = 1;
 };
-FastSeries plan_fast_sweep(const SampleSeries& series);
-std::vector<fast::Bin> fast_ring(const SampleSeries& series, size_t ring = kFastRing);
-FastRow fast_tau(const FastSeries& fast, double tau, bool overlap, double jitter,
-                 std::vector<fast::Bin>& ring);
+struct FastScratch {
+  std::vector<fast::Bin> bins;
+  std::vector<fast::LeanBin> lean;
+};
+FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jitter,
+                             size_t ring = kFastRing, bool lean = true);
+FastScratch fast_scratch(const FastShared& shared);
+FastRow fast_tau(const FastShared& shared, double tau, FastScratch& scratch);
 
 }  // namespace tauspan
 

@@ -161,8 +161,10 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   std::vector<SampleSeries> bins(workers);
   // -fast makes its bins as it goes: each worker keeps a ring of the recent
   // ones, and the plan of the series is shared.
-  std::vector<std::vector<fast::Bin>> rings(workers);
-  const FastSeries fast = settings.running_sums ? plan_fast_sweep(series) : FastSeries{};
+  std::vector<FastScratch> scratch(workers);
+  const FastShared fast = settings.running_sums
+                              ? share_fast_sweep(series, settings.overlap, settings.jitter)
+                              : FastShared{};
   std::vector<Row> rows(static_cast<size_t>(ordered_window(threads)));
   const auto check = [&](double k) {
     const SweepEstimate estimate = check_sweep(watch, k);
@@ -177,9 +179,9 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
     row.tau = tau_at(static_cast<double>(i + 1), n, range.min_tau, range.max_tau,
                      settings.log_spacing);
     if (settings.running_sums) {
-      std::vector<fast::Bin>& ring = rings[static_cast<size_t>(worker)];
-      if (ring.empty()) ring = fast_ring(series);
-      const FastRow fast_row = fast_tau(fast, row.tau, settings.overlap, settings.jitter, ring);
+      FastScratch& mine = scratch[static_cast<size_t>(worker)];
+      if (mine.bins.empty() && mine.lean.empty()) mine = fast_scratch(fast);
+      const FastRow fast_row = fast_tau(fast, row.tau, mine);
       row.formed = fast_row.bins >= 2;
       row.avar = fast_row.avar;
       return;
