@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -19,6 +18,7 @@
 #include "plot.h"
 #include "progress.h"
 #include "result_file.h"
+#include "sample_count.h"
 #include "sweep_estimate.h"
 #include "workers.h"
 
@@ -110,21 +110,7 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   clear_progress(progress);
   progress.line_so_far.clear();
   const SampleSeries& series = read.samples;
-  const auto count = static_cast<int>(series.size() > INT_MAX ? INT_MAX : series.size());
-  say(" found %i datapoints\n", count);
-  const std::string hint =
-      read.error.empty() ? separator_hint(path, read.look, series.size(), settings) : "";
-  if (series.size() < static_cast<size_t>(kMinPoints)) {
-    say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
-    say("Only found %i, need at least %i\n", count, kMinPoints);
-    if (!hint.empty()) report(hint);
-    if (!read.error.empty()) {
-      report(read.error);
-      return kFailed;
-    }
-    return 0;
-  }
-  if (!hint.empty()) report(hint);
+  if (const int status = check_sample_count(path, read, settings); status >= 0) return status;
 
   // A file that was read is data from now on, whatever made it; and a result
   // must not replace data, whatever its name.

@@ -2,7 +2,6 @@
 #include "run_stats.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -22,6 +21,7 @@
 #include "output_place.h"
 #include "plot.h"
 #include "result_file.h"
+#include "sample_count.h"
 #include "stats_plot.h"
 #include "theo1.h"
 
@@ -204,22 +204,7 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
                      const StatsSettings& stats, ProtectedFiles& protected_files,
                      SeriesSource source, StatsWatch& watch, Outputs& out) {
   SeriesRead read = source(path, settings, nullptr, nullptr);
-  const size_t size = read.samples.size();
-  const auto count = static_cast<int>(size > INT_MAX ? INT_MAX : size);
-  say(" found %i datapoints\n", count);
-  const std::string hint =
-      read.error.empty() ? separator_hint(path, read.look, size, settings) : "";
-  if (size < static_cast<size_t>(kMinPoints)) {
-    say("Insufficient valid datapoints to calculate Allan variance for %s\n", path.c_str());
-    say("Only found %i, need at least %i\n", count, kMinPoints);
-    if (!hint.empty()) report(hint);
-    if (!read.error.empty()) {
-      report(read.error);
-      return kFailed;
-    }
-    return 0;
-  }
-  if (!hint.empty()) report(hint);
+  if (const int status = check_sample_count(path, read, settings); status >= 0) return status;
   const std::string base = result_base(path, settings.output_dir);
   // A file that was read is data from now on, whatever made it.
   protect_file(protected_files, path);
