@@ -211,14 +211,14 @@ struct LeanWindows {
 // fit (taus up to about that many samples); past that the lagging bins are
 // made again by a second walk of the series, so memory stays flat however
 // many bins lie between. Either way a bin comes out the same bits: a prefix
-// sum depends only on where it stands.
-template <typename Sum>
-[[gnu::always_inline]] inline FastRow one_tau(const SampleSeries& series,
-                                              const fast::SeriesPlan& plan, double tau,
-                                              bool overlap, double jitter,
+// sum depends only on where it stands. `leads` is a fresh fast::Windows or
+// fast::TableWindows of the tau.
+template <typename Walk>
+[[gnu::always_inline]] inline FastRow one_tau(Walk leads, const fast::SeriesPlan& plan,
+                                              double tau, double jitter,
                                               std::vector<fast::Bin>& ring) {
   const double threshold = tau * (1.0 - jitter);
-  fast::Windows<false, Sum> leads(series, tau, overlap, plan);
+  Walk lags = leads;  // for the second walk
   FastRow row;
   Squares squares;
   const size_t mask = ring.size() - 1;
@@ -236,7 +236,6 @@ template <typename Sum>
     ++lag;
   }
   // Then the lagging bins are walked again.
-  fast::Windows<false, Sum> lags(series, tau, overlap, plan);
   fast::Bin lead{};
   fast::Bin lagging{};
   for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
@@ -261,8 +260,16 @@ template <typename Sum>
         lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter, rings.lean);
     if (row) return *row;
   }
-  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, rings.bins)
-                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, rings.bins);
+  if (!w.pair_prefix.empty()) {
+    return one_tau(fast::TableWindows(series, w.pair_prefix.data(), tau, overlap, plan), plan, tau,
+                   jitter, rings.bins);
+  }
+  if (plan.on_grid) {
+    return one_tau(fast::Windows<false, fast::GridSum>(series, tau, overlap, plan), plan, tau,
+                   jitter, rings.bins);
+  }
+  return one_tau(fast::Windows<false, fast::PairSum>(series, tau, overlap, plan), plan, tau,
+                 jitter, rings.bins);
 }
 
 [[gnu::target("avx2,fma")]] FastRow tau_fma(const FastShared& w, double tau,
@@ -288,6 +295,7 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
   // A tau has at most as many bins as samples.
   shared.ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
   if (shared.plan.lean_count > 0) shared.prefix = lean_prefixes(series, shared.plan);
+  if (lean) shared.pair_prefix = fast::pair_prefixes(series, shared.plan);
   return shared;
 }
 
