@@ -68,6 +68,7 @@ struct FastShared {
 struct FastScratch {
   std::vector<fast::Bin> bins;
   std::vector<fast::LeanBin> lean;
+  std::vector<fast::TableBin> table;
 };
 FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jitter,
                              size_t ring = kFastRing, bool lean = true);

@@ -50,29 +50,60 @@ inline std::vector<PairPrefix> pair_prefixes(const SampleSeries& series, const S
   return prefix;
 }
 
-// make_bin<false, PairSum> for a series with nothing missing or set aside,
-// from the table's sums at the window's two ends. The grid fields are left
-// alone: off the grid nothing reads them.
-[[gnu::always_inline]] inline void make_table_bin(const PairPrefix& back, const PairPrefix& front,
-                                                  size_t begin, size_t end, const SeriesPlan& p,
-                                                  Bin& bin) {
-  bin.count = static_cast<double>(end - begin);  // never 0: a window holds its front sample
-  bin.plain = false;
-  bin.exact = false;
-  bin.inverse = 1 / bin.count;
-  // window_sum's steps (dd::two_sum, then dd::add of a double) on both
-  // lanes at once: the same operations, each rounded as there.
+// What the pairing needs of one bin: a slim fast::Bin, so that a ring of
+// them stays small. The time's sum is made again from the table in the few
+// pairs too close to call.
+struct TableBin {
+  double time;  // the estimate of the mean time, as make_bin gives it
+  double slack;
+  dd::Num value_sum;
+  double count;
+  double inverse;
+  size_t begin;
+};
+
+// window_sum<PairSum> of both lanes at once, for a series with nothing
+// missing or set aside: the same operations (dd::two_sum, then dd::add of a
+// double), each rounded as there.
+[[gnu::always_inline]] inline void table_sums(const PairPrefix& back, const PairPrefix& front,
+                                              Lanes& high, Lanes& rest) {
   Lanes h, he, s, se;
   two_sum(back.hi, -front.hi, h, he);
   two_sum(h, back.lo - front.lo, s, se);
   const Lanes low = se + he;
-  const Lanes high = s + low;
-  const Lanes rest = low - (high - s);
-  bin.time_sum = {high[0], rest[0]};
-  bin.value_sum = {high[1], rest[1]};
-  const double q = bin.time_sum.hi * bin.inverse;
-  bin.mean = {p.offset[0] + q, 0};
-  bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.mean.time));
+  high = s + low;
+  rest = low - (high - s);
+}
+
+// As fast::exact_time.
+[[gnu::always_inline]] inline double exact_time(const TableBin& bin, const SeriesPlan& p,
+                                                const PairPrefix* prefix) {
+  if (bin.slack == 0) return bin.time;
+  Lanes high, rest;
+  const auto end = bin.begin + static_cast<size_t>(bin.count);
+  table_sums(prefix[end], prefix[bin.begin], high, rest);
+  return mean_of({high[0], rest[0]}, bin.count, bin.inverse, p.offset[0]);
+}
+
+// As fast::far_enough.
+[[gnu::always_inline]] inline bool far_enough(const TableBin& lead, const TableBin& lag,
+                                              double threshold, const SeriesPlan& p,
+                                              const PairPrefix* prefix) {
+  const double gap = lead.time - lag.time;
+  if (lead.slack == 0 && lag.slack == 0) return !(threshold > gap);
+  const double margin = 2 * (lead.slack + lag.slack) + 0x1p-51 * std::fabs(gap);
+  if (threshold > gap + margin) return false;
+  if (threshold < gap - margin) return true;
+  return !(threshold > exact_time(lead, p, prefix) - exact_time(lag, p, prefix));
+}
+
+// As fast::value_difference for two bins that are neither plain nor exact.
+[[gnu::always_inline]] inline dd::Num value_difference(const TableBin& lag, const TableBin& lead) {
+  if (lag.count == lead.count) {
+    return quotient(dd::sub(lag.value_sum, lead.value_sum), lag.count, lag.inverse);
+  }
+  return dd::sub(quotient(lag.value_sum, lag.count, lag.inverse),
+                 quotient(lead.value_sum, lead.count, lead.inverse));
 }
 
 // As Windows<false, PairSum>, with the table for the cursors.
@@ -86,25 +117,45 @@ struct TableWindows {
   size_t first = 0;
   size_t i = 1;
   bool done = false;
+  size_t last_count = 0;  // 1 / count only when the count changes
+  double last_inverse = 0;
 
   TableWindows(const SampleSeries& series, const PairPrefix* prefix_, double tau_, bool overlap_,
                const SeriesPlan& p)
       : s(series.data()), prefix(prefix_), n(series.size()), tau(tau_), overlap(overlap_),
         plan(&p) {}
 
-  [[gnu::always_inline]] bool next(Bin& bin) {
+  // make_bin<false, PairSum>'s steps; a window is never empty.
+  [[gnu::always_inline]] void make(size_t begin, size_t end, TableBin& bin) {
+    const size_t count = end - begin;
+    if (count != last_count) {
+      last_count = count;
+      last_inverse = 1 / static_cast<double>(count);
+    }
+    bin.count = static_cast<double>(count);
+    bin.inverse = last_inverse;
+    bin.begin = begin;
+    Lanes high, rest;
+    table_sums(prefix[end], prefix[begin], high, rest);
+    bin.value_sum = {high[1], rest[1]};
+    const double q = high[0] * bin.inverse;
+    bin.time = plan->offset[0] + q;
+    bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.time));
+  }
+
+  [[gnu::always_inline]] bool next(TableBin& bin) {
     if (done) return false;
     const double start = s[first].time;
     for (; i < n; ++i) {
       if (tau > s[i].time - start) continue;
-      make_table_bin(prefix[i], prefix[first], first, i, *plan, bin);
+      make(first, i, bin);
       first = overlap ? first + 1 : i;
       ++i;
       return true;
     }
     done = true;
     if (!(s[n - 1].time - start > 0.9 * tau)) return false;
-    make_table_bin(prefix[n], prefix[first], first, n, *plan, bin);
+    make(first, n, bin);
     return true;
   }
 };
