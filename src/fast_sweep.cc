@@ -207,18 +207,44 @@ struct LeanWindows {
   return finish(row, squares);
 }
 
+// The pairing's steps for the cursors' bins and for the table's.
+[[gnu::always_inline]] inline bool missing(const fast::Bin& bin) {
+  return bin.mean.value == kMissing;
+}
+[[gnu::always_inline]] inline bool missing(const fast::TableBin&) { return false; }
+
+template <typename Walk>
+[[gnu::always_inline]] inline bool apart(const Walk&, const fast::Bin& lead, const fast::Bin& lag,
+                                         double threshold, const fast::SeriesPlan& plan) {
+  return fast::far_enough(lead, lag, threshold, plan);
+}
+[[gnu::always_inline]] inline bool apart(const fast::TableWindows& walk, const fast::TableBin& lead,
+                                         const fast::TableBin& lag, double threshold,
+                                         const fast::SeriesPlan& plan) {
+  return fast::far_enough(lead, lag, threshold, plan, walk.prefix);
+}
+
+[[gnu::always_inline]] inline dd::Num difference(const fast::Bin& lag, const fast::Bin& lead,
+                                                 const fast::SeriesPlan& plan) {
+  return fast::value_difference(lag, lead, plan);
+}
+[[gnu::always_inline]] inline dd::Num difference(const fast::TableBin& lag,
+                                                 const fast::TableBin& lead,
+                                                 const fast::SeriesPlan&) {
+  return fast::value_difference(lag, lead);
+}
+
 // Bins from the lagging one to the leading one are kept in a ring while they
 // fit (taus up to about that many samples); past that the lagging bins are
 // made again by a second walk of the series, so memory stays flat however
 // many bins lie between. Either way a bin comes out the same bits: a prefix
-// sum depends only on where it stands.
-template <typename Sum>
-[[gnu::always_inline]] inline FastRow one_tau(const SampleSeries& series,
-                                              const fast::SeriesPlan& plan, double tau,
-                                              bool overlap, double jitter,
-                                              std::vector<fast::Bin>& ring) {
+// sum depends only on where it stands. `leads` is a fresh fast::Windows or
+// fast::TableWindows of the tau.
+template <typename Walk, typename Bin>
+[[gnu::always_inline]] inline FastRow one_tau(Walk leads, const fast::SeriesPlan& plan,
+                                              double tau, double jitter, std::vector<Bin>& ring) {
   const double threshold = tau * (1.0 - jitter);
-  fast::Windows<false, Sum> leads(series, tau, overlap, plan);
+  Walk lags = leads;  // for the second walk
   FastRow row;
   Squares squares;
   const size_t mask = ring.size() - 1;
@@ -226,25 +252,24 @@ template <typename Sum>
   // While the ring holds every bin from the lagging one on, each bin is made
   // in its slot.
   while (row.bins - lag < ring.size()) {
-    fast::Bin& lead = ring[row.bins & mask];
+    Bin& lead = ring[row.bins & mask];
     if (!leads.next(lead)) return finish(row, squares);
     ++row.bins;
-    const fast::Bin& lagging = ring[lag & mask];
-    if (lead.mean.value == kMissing) continue;
-    if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
-    squares.add(fast::value_difference(lagging, lead, plan));
+    const Bin& lagging = ring[lag & mask];
+    if (missing(lead)) continue;
+    if (!apart(leads, lead, lagging, threshold, plan)) continue;
+    squares.add(difference(lagging, lead, plan));
     ++lag;
   }
   // Then the lagging bins are walked again.
-  fast::Windows<false, Sum> lags(series, tau, overlap, plan);
-  fast::Bin lead{};
-  fast::Bin lagging{};
+  Bin lead{};
+  Bin lagging{};
   for (size_t j = 0; j <= lag; ++j) lags.next(lagging);
   while (leads.next(lead)) {
     ++row.bins;
-    if (lead.mean.value == kMissing) continue;
-    if (!fast::far_enough(lead, lagging, threshold, plan)) continue;
-    squares.add(fast::value_difference(lagging, lead, plan));
+    if (missing(lead)) continue;
+    if (!apart(leads, lead, lagging, threshold, plan)) continue;
+    squares.add(difference(lagging, lead, plan));
     lags.next(lagging);
   }
   return finish(row, squares);
@@ -261,8 +286,16 @@ template <typename Sum>
         lean_tau(series, plan, w.prefix.data(), tau, overlap, jitter, rings.lean);
     if (row) return *row;
   }
-  return plan.on_grid ? one_tau<fast::GridSum>(series, plan, tau, overlap, jitter, rings.bins)
-                      : one_tau<fast::PairSum>(series, plan, tau, overlap, jitter, rings.bins);
+  if (!w.pair_prefix.empty()) {
+    return one_tau(fast::TableWindows(series, w.pair_prefix.data(), tau, overlap, plan), plan, tau,
+                   jitter, rings.table);
+  }
+  if (plan.on_grid) {
+    return one_tau(fast::Windows<false, fast::GridSum>(series, tau, overlap, plan), plan, tau,
+                   jitter, rings.bins);
+  }
+  return one_tau(fast::Windows<false, fast::PairSum>(series, tau, overlap, plan), plan, tau,
+                 jitter, rings.bins);
 }
 
 [[gnu::target("avx2,fma")]] FastRow tau_fma(const FastShared& w, double tau,
@@ -288,14 +321,19 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
   // A tau has at most as many bins as samples.
   shared.ring_size = std::bit_ceil(std::clamp<size_t>(ring, 1, series.size()));
   if (shared.plan.lean_count > 0) shared.prefix = lean_prefixes(series, shared.plan);
+  if (lean) shared.pair_prefix = fast::pair_prefixes(series, shared.plan);
   return shared;
 }
 
-// The rings serve only taus whose windows outgrow the lean loop.
+// The general ring serves only taus that neither table serves.
 FastScratch fast_scratch(const FastShared& shared) {
   FastScratch scratch;
   if (shared.series == nullptr) return scratch;
-  if (shared.plan.lean_count < shared.series->size()) scratch.bins.resize(shared.ring_size);
+  if (!shared.pair_prefix.empty()) {
+    scratch.table.resize(shared.ring_size);
+  } else if (shared.plan.lean_count < shared.series->size()) {
+    scratch.bins.resize(shared.ring_size);
+  }
   if (shared.plan.lean_count > 0) scratch.lean.resize(shared.ring_size);
   return scratch;
 }

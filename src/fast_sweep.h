@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fast_table.h"
 #include "fast_windows.h"
 #include "sample.h"
 
@@ -27,7 +28,9 @@ struct FastRow {
 // fit, and made again by a second walk of the series beyond; the result is
 // the same bits either way. Series on a binary grid with nothing missing or
 // set aside take a leaner loop over a table of 64-bit prefix sums (16 bytes
-// a sample) unless `lean` is false; again the same bits.
+// a sample), and other series with nothing missing or set aside a table of
+// double-double prefix sums (32 bytes a sample, up to kPairTableBytes),
+// unless `lean` is false; again the same bits.
 inline constexpr size_t kFastRing = size_t{1} << 16;
 
 std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<double>& taus,
@@ -36,7 +39,7 @@ std::vector<FastRow> fast_sweep(const SampleSeries& series, const std::vector<do
 
 // The same one tau at a time, for callers that share the taus among their
 // own workers. What every tau shares is made once for the series (its plan
-// and, for the lean loop, the table of prefix sums) and only read after;
+// and the table of prefix sums, if any) and only read after;
 // each worker brings its own scratch, made by fast_scratch.
 namespace fast {
 struct LeanPrefix {
@@ -57,6 +60,7 @@ struct FastShared {
   const SampleSeries* series = nullptr;
   fast::SeriesPlan plan;
   std::vector<fast::LeanPrefix> prefix;  // empty unless plan.lean_count > 0
+  std::vector<fast::PairPrefix> pair_prefix;  // off the grid; may be empty
   bool overlap = true;
   double jitter = 0;
   size_t ring_size = 1;
@@ -64,6 +68,7 @@ struct FastShared {
 struct FastScratch {
   std::vector<fast::Bin> bins;
   std::vector<fast::LeanBin> lean;
+  std::vector<fast::TableBin> table;
 };
 FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jitter,
                              size_t ring = kFastRing, bool lean = true);

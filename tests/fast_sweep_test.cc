@@ -195,6 +195,56 @@ TEST(FastSweepTest, TheLeanLoopGivesTheGeneralLoopsBits) {
   }
 }
 
+TEST(FastSweepTest, ThePrefixTableGivesTheCursorsBitsOffTheGrid) {
+  std::mt19937_64 rng(61);
+  std::normal_distribution<double> g(0, 1);
+  std::uniform_real_distribution<double> u(0, 1);
+  const size_t n = 2500;
+  std::vector<SampleSeries> all(4);
+  double walk = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const auto t = static_cast<double>(i);
+    walk += g(rng);
+    // Decimal values: off any binary grid.
+    const double printed = std::round(g(rng) * 1e9) / 1e9;
+    all[0].push_back({t, printed});                                   // white noise
+    all[1].push_back({std::round((t + 0.1 * u(rng)) * 1e6) / 1e6, 5 + printed * 1e-3});  // jittered times
+    all[2].push_back({std::floor(t / 3) * 0.1, walk * 1e-7});         // repeated times
+    all[3].push_back({t + (i % 5 == 3 ? -1.5 : 0.0) + 1e9, printed});  // out of order
+  }
+  for (size_t k = 0; k < all.size(); ++k) {
+    ASSERT_FALSE(share_fast_sweep(all[k], true, 0).pair_prefix.empty()) << "series " << k;
+    for (const bool log : {true, false}) {
+      std::vector<double> taus = taus_of(all[k], 25, log);
+      // Whole taus over whole times: bin times tie with the threshold, and
+      // the pairing takes the exact mean times.
+      if (log) taus.insert(taus.end(), {1, 2, 3, 5, 8, 13});
+      for (const bool overlap : {true, false}) {
+        for (const double jitter : {0.0, 0.02, 1.0}) {
+          // A ring of 3 bins walks the lagging bins again for most taus.
+          const std::vector<FastRow> table =
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? kFastRing : 3);
+          const std::vector<FastRow> cursors =
+              fast_sweep(all[k], taus, overlap, jitter, 1, log ? 3 : kFastRing, false);
+          for (size_t j = 0; j < taus.size(); ++j) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(table[j].avar), std::bit_cast<uint64_t>(cursors[j].avar))
+                << "series " << k << ", tau " << taus[j] << ", overlap " << overlap
+                << ", jitter " << jitter;
+            EXPECT_EQ(table[j].bins, cursors[j].bins);
+          }
+        }
+      }
+    }
+  }
+  // The table keeps no counts: a missing or set-aside sample leaves it out.
+  SampleSeries s = all[0];
+  s[300].value = 9.91e37;
+  EXPECT_TRUE(share_fast_sweep(s, true, 0).pair_prefix.empty());
+  s = all[0];
+  s[300].value = kMissing;
+  EXPECT_TRUE(share_fast_sweep(s, true, 0).pair_prefix.empty());
+}
+
 TEST(FastSweepTest, MissingAndInfiniteSamplesActAsInThePlainPairing) {
   SampleSeries s;
   for (int i = 0; i < 60; ++i) s.push_back({static_cast<double>(i), 1.0 + i % 4});
