@@ -112,22 +112,7 @@ struct LeanWindows {
     if (power_of_two && scale_exact && magnitude <= (uint64_t{1} << 53)) bin.slack = 0;
   }
 
-  // As fast::Windows::next.
-  [[gnu::always_inline]] bool next(LeanBin& bin) {
-    if (done) return false;
-    const double start = s[first].time;
-    for (; i < n; ++i) {
-      if (tau > s[i].time - start) continue;
-      make(first, i, bin);
-      first = overlap ? first + 1 : i;
-      ++i;
-      return true;
-    }
-    done = true;
-    if (!(s[n - 1].time - start > 0.9 * tau)) return false;
-    make(first, n, bin);
-    return true;
-  }
+  [[gnu::always_inline]] bool next(LeanBin& bin) { return fast::next_from_table(*this, bin); }
 };
 
 // As fast::exact_time for an exact bin.

@@ -143,21 +143,7 @@ struct TableWindows {
     bin.slack = 0x1p-49 * (std::fabs(q) + std::fabs(bin.time));
   }
 
-  [[gnu::always_inline]] bool next(TableBin& bin) {
-    if (done) return false;
-    const double start = s[first].time;
-    for (; i < n; ++i) {
-      if (tau > s[i].time - start) continue;
-      make(first, i, bin);
-      first = overlap ? first + 1 : i;
-      ++i;
-      return true;
-    }
-    done = true;
-    if (!(s[n - 1].time - start > 0.9 * tau)) return false;
-    make(first, n, bin);
-    return true;
-  }
+  [[gnu::always_inline]] bool next(TableBin& bin) { return next_from_table(*this, bin); }
 };
 
 }  // namespace tauspan::fast

@@ -360,6 +360,26 @@ struct Windows {
   }
 };
 
+// Windows::next for walkers whose bins come from prefix tables: with no
+// cursors to step, a window is its two ends, and `w.make(begin, end, bin)`
+// makes its bin from them. The windows close where Windows closes them.
+template <typename Walker, typename B>
+[[gnu::always_inline]] inline bool next_from_table(Walker& w, B& bin) {
+  if (w.done) return false;
+  const double start = w.s[w.first].time;
+  for (; w.i < w.n; ++w.i) {
+    if (w.tau > w.s[w.i].time - start) continue;
+    w.make(w.first, w.i, bin);
+    w.first = w.overlap ? w.first + 1 : w.i;
+    ++w.i;
+    return true;
+  }
+  w.done = true;
+  if (!(w.s[w.n - 1].time - start > 0.9 * w.tau)) return false;
+  w.make(w.first, w.n, bin);
+  return true;
+}
+
 }  // namespace tauspan::fast
 
 #endif  // TAUSPAN_FAST_WINDOWS_H_
