@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
+#include <new>
 
 namespace tauspan {
 namespace {
@@ -18,6 +20,18 @@ void say(const char* format, ...) {
   const int n = std::vprintf(format, args);
   va_end(args);
   if (n < 0) note_console_error(errno != 0 ? errno : EIO);
+}
+
+std::string run_failure(const std::string& path) {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "out of memory while processing '" + path + "'";
+  } catch (const std::exception& e) {
+    return "cannot process '" + path + "': " + e.what();
+  } catch (...) {
+    return "cannot process '" + path + "': unknown exception";
+  }
 }
 
 void report(const std::string& message) {

@@ -17,6 +17,10 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...);
 // One line "tauspan: <message>" on stderr, after whatever stdout already holds.
 void report(const std::string& message);
 
+// Inside a catch block: what ended the run of the data file `path`, for
+// report(): "out of memory while processing 'x'" or "cannot process 'x': ...".
+std::string run_failure(const std::string& path);
+
 // Records a console failure (an errno value) unless one is already recorded.
 void note_console_error(int error);
 

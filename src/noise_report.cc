@@ -16,27 +16,20 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr char kLetters[] = "QNBKR";
 
-// Numbers with 4, 3 or 2 significant digits.
-std::string g4(double x) {
+// Numbers with 4, 3 or 2 significant digits, or 4 decimals.
+std::string printed(double x, int digits, bool fixed = false) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.4g", x);
+  if (fixed) {
+    std::snprintf(buf, sizeof buf, "%.*f", digits, x);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, x);
+  }
   return buf;
 }
-std::string g3(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", x);
-  return buf;
-}
-std::string g2(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2g", x);
-  return buf;
-}
-std::string f4(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.4f", x);
-  return buf;
-}
+std::string g4(double x) { return printed(x, 4); }
+std::string g3(double x) { return printed(x, 3); }
+std::string g2(double x) { return printed(x, 2); }
+std::string f4(double x) { return printed(x, 4, true); }
 
 std::string value_text(double v) { return g4(v); }
 

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <vector>
 
 #include "allan.h"
@@ -230,12 +228,8 @@ int run_file(const std::string& path, const RunSettings& settings,
   // the message and the next file have memory again.
   try {
     return read_and_sweep(path, settings, result_name, protected_files, source, progress, out);
-  } catch (const std::bad_alloc&) {
-    failure = "out of memory while processing '" + path + "'";
-  } catch (const std::exception& e) {
-    failure = "cannot process '" + path + "': " + e.what();
   } catch (...) {
-    failure = "cannot process '" + path + "': unknown exception";
+    failure = run_failure(path);
   }
   discard_result_file(out.result);
   discard_result_file(out.picture);

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
-#include <exception>
-#include <new>
 #include <vector>
 
 #include "console.h"
@@ -296,12 +294,8 @@ int run_stats_file(const std::string& path, const RunSettings& settings,
     const int status = read_and_compute(path, settings, stats, protected_files, source, watch, out);
     clear_progress(watch.progress);
     return status;
-  } catch (const std::bad_alloc&) {
-    failure = "out of memory while processing '" + path + "'";
-  } catch (const std::exception& e) {
-    failure = "cannot process '" + path + "': " + e.what();
   } catch (...) {
-    failure = "cannot process '" + path + "': unknown exception";
+    failure = run_failure(path);
   }
   discard_result_file(out.result);
   discard_result_file(out.picture);
