@@ -14,6 +14,7 @@
 namespace tauspan {
 namespace {
 
+using fast::EvenTable;
 using fast::LeanBin;
 using fast::LeanPrefix;
 
@@ -310,6 +311,23 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
   return shared;
 }
 
+FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter) {
+  if (overlap) {
+    if (EvenTable table; fast::take_even_table(series, fast::even_times(series), table)) {
+      FastShared shared;
+      shared.overlap = overlap;
+      shared.jitter = jitter;
+      shared.even = std::make_shared<const fast::EvenTable>(std::move(table));
+      return shared;
+    }
+  }
+  auto owned = std::make_shared<const SampleSeries>(std::move(series));
+  series = SampleSeries{};
+  FastShared shared = share_fast_sweep(*owned, overlap, jitter);
+  shared.owned = std::move(owned);
+  return shared;
+}
+
 // The general ring serves only taus that neither table serves.
 FastScratch fast_scratch(const FastShared& shared) {
   FastScratch scratch;
@@ -323,7 +341,20 @@ FastScratch fast_scratch(const FastShared& shared) {
   return scratch;
 }
 
+std::vector<FastRow> fast_taus(const FastShared& shared, std::span<const double> taus,
+                               FastScratch& scratch) {
+  std::vector<FastRow> rows(taus.size());
+  if (shared.even) {
+    const std::vector<fast::EvenRow> even = fast::even_rows(*shared.even, taus, shared.jitter);
+    for (size_t k = 0; k < taus.size(); ++k) rows[k] = {even[k].avar, even[k].bins};
+    return rows;
+  }
+  for (size_t k = 0; k < taus.size(); ++k) rows[k] = fast_tau(shared, taus[k], scratch);
+  return rows;
+}
+
 FastRow fast_tau(const FastShared& shared, double tau, FastScratch& scratch) {
+  if (shared.even) return fast_taus(shared, std::span<const double>(&tau, 1), scratch)[0];
   if (shared.series == nullptr || shared.series->empty()) return {};
   const auto one = fast::cpu_has_fma() ? tau_fma : tau_plain;
   return one(shared, tau, scratch);

@@ -146,50 +146,76 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   // -fast makes its bins as it goes: each worker keeps a ring of the recent
   // ones, and the plan of the series is shared.
   std::vector<FastScratch> scratch(workers);
-  const FastShared fast = settings.running_sums
-                              ? share_fast_sweep(series, settings.overlap, settings.jitter)
-                              : FastShared{};
-  std::vector<Row> rows(static_cast<size_t>(ordered_window(threads)));
+  // -fast takes the series: on evenly spaced times its memory becomes the
+  // table of prefix sums. Nothing below reads `series` then.
+  const FastShared fast =
+      settings.running_sums
+          ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter)
+          : FastShared{};
+  // With the even table a work item is a group of taus, whose passes share
+  // the table's blocks; otherwise one tau. Enough groups stay to keep every
+  // worker busy.
+  const int64_t group =
+      fast.even ? std::clamp<int64_t>(n / (8 * static_cast<int64_t>(threads)), 1, 16) : 1;
+  const int64_t window = ordered_window(threads);
+  std::vector<Row> rows(static_cast<size_t>(window * group));
   const auto check = [&](double k) {
     const SweepEstimate estimate = check_sweep(watch, k);
     if (estimate.too_long) warn_of_long_sweep(path, estimate, progress);
   };
+  const auto taus_of = [&](int64_t item) {
+    return std::pair<int64_t, int64_t>{item * group, std::min<int64_t>(n, (item + 1) * group)};
+  };
+  const auto slot = [&](int64_t k) -> Row& {
+    return rows[static_cast<size_t>((k / group) % window * group + k % group)];
+  };
   OrderedWork work;
-  work.count = n;
+  work.count = (n + group - 1) / group;
   work.threads = threads;
-  work.compute = [&](int64_t i, int worker) {
-    Row& row = rows[static_cast<size_t>(i % ordered_window(threads))];
-    SampleSeries& b = bins[static_cast<size_t>(worker)];
-    row.tau = tau_at(static_cast<double>(i + 1), n, range.min_tau, range.max_tau,
-                     settings.log_spacing);
+  work.compute = [&](int64_t item, int worker) {
+    const auto [first, end] = taus_of(item);
+    for (int64_t k = first; k < end; ++k) {
+      slot(k).tau = tau_at(static_cast<double>(k + 1), n, range.min_tau, range.max_tau,
+                           settings.log_spacing);
+    }
     if (settings.running_sums) {
       FastScratch& mine = scratch[static_cast<size_t>(worker)];
-      if (mine.bins.empty() && mine.lean.empty()) mine = fast_scratch(fast);
-      const FastRow fast_row = fast_tau(fast, row.tau, mine);
-      row.formed = fast_row.bins >= 2;
-      row.avar = fast_row.avar;
+      if (mine.bins.empty() && mine.lean.empty() && mine.table.empty()) mine = fast_scratch(fast);
+      std::vector<double> taus;
+      for (int64_t k = first; k < end; ++k) taus.push_back(slot(k).tau);
+      const std::vector<FastRow> fast_rows = fast_taus(fast, taus, mine);
+      for (int64_t k = first; k < end; ++k) {
+        const FastRow& fast_row = fast_rows[static_cast<size_t>(k - first)];
+        slot(k).formed = fast_row.bins >= 2;
+        slot(k).avar = fast_row.avar;
+      }
       return;
     }
+    Row& row = slot(first);
+    SampleSeries& b = bins[static_cast<size_t>(worker)];
     b = average_bins(series, row.tau, settings.overlap, std::move(b));
     row.formed = b.size() >= 2;
     if (row.formed) row.avar = allan_variance(b, row.tau, settings.jitter);
   };
-  work.take = [&](int64_t i) {
-    const Row& row = rows[static_cast<size_t>(i % ordered_window(threads))];
-    if (row.formed) {
-      const double adev = std::pow(row.avar, 0.5);
-      clear_progress(progress);
-      say("%f\t%f\t%f\n", row.tau, row.avar, adev);
-      write_row(out.result, row.tau, row.avar, adev);
-      if (settings.plot) points.push_back({row.tau, adev});
+  work.take = [&](int64_t item) {
+    const auto [first, end] = taus_of(item);
+    for (int64_t k = first; k < end; ++k) {
+      const Row& row = slot(k);
+      if (row.formed) {
+        const double adev = std::pow(row.avar, 0.5);
+        clear_progress(progress);
+        say("%f\t%f\t%f\n", row.tau, row.avar, adev);
+        write_row(out.result, row.tau, row.avar, adev);
+        if (settings.plot) points.push_back({row.tau, adev});
+      }
+      if (k + 1 < n) check(static_cast<double>(k + 2));
     }
-    if (i + 1 < n) check(static_cast<double>(i + 2));
   };
   work.idle = [&](int64_t next) {
     if (!progress_due(progress)) return;
     char text[160];
     const int shown = std::snprintf(text, sizeof text, "tauspan: tau %.0f of %i",
-                                    static_cast<double>(next + 1), n);
+                                    static_cast<double>(next * group + 1), n);
     const double left = sweep_seconds_left(watch);
     if (left >= 0 && shown > 0 && static_cast<size_t>(shown) < sizeof text) {
       std::snprintf(text + shown, sizeof text - static_cast<size_t>(shown), ", about %s left",

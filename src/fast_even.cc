@@ -1,0 +1,312 @@
+// -fast on evenly spaced times: the checks, the table and the pass.
+#include "fast_even.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "double_double.h"
+
+namespace tauspan::fast {
+namespace {
+
+// The series' memory is reused for doubles in place.
+typedef double AliasedDouble __attribute__((may_alias));
+
+// The exponent of the lowest set bit of x (not 0 and finite).
+int low_bit(double x) {
+  int exponent = 0;
+  const double m = std::frexp(std::fabs(x), &exponent);  // [0.5, 1)
+  const auto whole = static_cast<uint64_t>(std::ldexp(m, 53));
+  return exponent - 53 + std::countr_zero(whole);
+}
+
+}  // namespace
+
+EvenTimes even_times(const SampleSeries& series) {
+  const size_t n = series.size();
+  if (n < 2) return {};
+  const double t0 = series[0].time;
+  const double dt = series[1].time - t0;
+  if (!std::isfinite(t0) || !std::isfinite(dt) || !(dt > 0)) return {};
+  const dd::Num check = dd::two_sum(series[1].time, -t0);
+  if (check.lo != 0 || std::bit_cast<uint64_t>(t0 + dt) != std::bit_cast<uint64_t>(series[1].time)) {
+    return {};
+  }
+  // Every time is then a whole number of steps 2^e. Below 2^(51+e) the times,
+  // the means of runs of them (steps of 2^(e-1)) and their differences are
+  // all exact.
+  const int e = t0 == 0 ? low_bit(dt) : std::min(low_bit(t0), low_bit(dt));
+  const double limit = std::ldexp(1.0, 50 + e);
+  if (!(std::fabs(t0) < limit) || !(static_cast<double>(n - 1) * dt < limit)) return {};
+  for (size_t i = 2; i < n; ++i) {
+    // Bit for bit, so that the times can be made again from t0 and dt.
+    const double t = t0 + static_cast<double>(i) * dt;
+    if (std::bit_cast<uint64_t>(series[i].time) != std::bit_cast<uint64_t>(t)) return {};
+  }
+  return {true, t0, dt};
+}
+
+const double* EvenTable::high() const {
+  return reinterpret_cast<const AliasedDouble*>(memory.data());
+}
+const double* EvenTable::low() const {
+  return reinterpret_cast<const AliasedDouble*>(memory.data()) + n;
+}
+
+namespace {
+
+// Gives the series back its times and values, from the values at the front.
+void restore(AliasedDouble* buffer, size_t n, EvenTimes times) {
+  for (size_t i = n; i-- > 0;) {
+    const double v = buffer[i];  // read before slots 2i and 2i + 1 are written
+    buffer[2 * i + 1] = v;
+    buffer[2 * i] = times.t0 + static_cast<double>(i) * times.dt;
+  }
+}
+
+// A double's biased exponent: its size to a factor of 2 (subnormals all 0).
+inline constexpr int kExponents = 2048;
+inline size_t size_of(double x) { return (std::bit_cast<uint64_t>(x) >> 52) & 0x7ff; }
+
+}  // namespace
+
+bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
+  const size_t n = series.size();
+  if (!times.even || n < 2) return false;
+  AliasedDouble* buffer = reinterpret_cast<AliasedDouble*>(series.data());
+
+  // The values to the front: slot i was read by the time it is written. The
+  // sizes of the steps from value to value tell how finely the windows'
+  // sums must be told apart.
+  std::vector<int64_t> steps(kExponents);
+  double sum = 0;
+  bool finite = true;
+  for (size_t i = 0; i < n; ++i) {
+    const double v = buffer[2 * i + 1];
+    if (i > 0 && v != buffer[i - 1]) ++steps[size_of(v - buffer[i - 1])];
+    buffer[i] = v;
+    sum += v;
+    finite = finite && std::isfinite(v) && v != kMissing;
+  }
+  // Near the mean the prefix sums of a stationary series stay small.
+  const double offset = sum / static_cast<double>(n);
+
+  // The largest prefix sum, within a bound of the rounding, and the largest
+  // value apart from the mean.
+  double most = 0;
+  double magnitude = 0;
+  double farthest = 0;
+  if (finite && std::isfinite(offset)) {
+    double p = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const double y = buffer[i] - offset;
+      p += y;
+      most = std::max(most, std::fabs(p));
+      magnitude += std::fabs(y);
+      farthest = std::max(farthest, std::fabs(y));
+    }
+  }
+  // A few values far beyond the median step (an overrange code among
+  // readings) would set the grid of every sum; the sweep's general loop
+  // sets those aside instead.
+  int64_t moves = 0;
+  for (const int64_t count : steps) moves += count;
+  size_t median = 0;
+  for (int64_t seen = 0; median + 1 < steps.size(); ++median) {
+    seen += steps[median];
+    if (2 * seen >= moves) break;
+  }
+  const double bound = most + static_cast<double>(n) * 0x1p-52 * magnitude;
+  if (!finite || !std::isfinite(bound) || (moves > 0 && size_of(farthest) > median + 30)) {
+    restore(buffer, n, times);
+    return false;
+  }
+
+  // Each sum is carried as a high on the grid of `step` plus a low within
+  // half a step: a value's part on the grid goes to the high exactly, and
+  // what the low gathers beyond half a step moves over after each value.
+  // |P| < 2^49 steps, so four highs with signs stay below 2^51 steps.
+  const int top = bound > 0 ? std::ilogb(bound) + 1 : -1074;
+  const double step = std::ldexp(1.0, std::max(top - 49, -1074));
+  const double rounder = 0x1.8p52 * step;  // its ulp is the step
+  double high = 0;
+  double low = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const dd::Num y = dd::two_sum(buffer[i], -offset);
+    const double on_grid = (y.hi + rounder) - rounder;
+    high += on_grid;
+    low += (y.hi - on_grid) + y.lo;
+    const double carry = (low + rounder) - rounder;
+    high += carry;
+    low -= carry;
+    buffer[i] = high;
+    buffer[n + i] = low;
+  }
+  table.n = n;
+  table.dt = times.dt;
+  table.offset = offset;
+  table.memory = std::move(series);
+  series = SampleSeries{};
+  return true;
+}
+
+namespace {
+
+// Squares are summed plainly over a chunk, lane by lane (a term's lane is
+// its index mod 8), then added to the lane's double-double total; the lanes
+// are joined at the end. The order depends on the indices alone, not on
+// blocks, threads or vector width.
+inline constexpr size_t kChunk = 256;
+// The taus given together walk the table a block at a time; a multiple of
+// kChunk.
+inline constexpr size_t kBlock = 16384;
+
+struct Job {
+  size_t count = 0;  // samples in every bin
+  size_t apart = 0;  // bins from a pair's lagging bin to its leading one
+  size_t pairs = 0;
+  double chunk[8] = {};
+  dd::Num total[8] = {};
+};
+
+// The first k in [1, n - 1] with !(limit > k dt), or n if none. Every k dt
+// below n is exact, as the times' differences are.
+size_t first_not_below(double limit, double dt, size_t n) {
+  if (!(limit > dt)) return 1;
+  if (!(limit < HUGE_VAL)) return n;
+  const double guess = std::ceil(limit / dt);
+  size_t k = guess >= static_cast<double>(n) ? n : std::max<size_t>(1, static_cast<size_t>(guess));
+  while (k > 1 && !(limit > static_cast<double>(k - 1) * dt)) --k;
+  while (k < n && limit > static_cast<double>(k) * dt) ++k;
+  return k;
+}
+
+// The bins and the pairing of one tau, as the window and pairing rules give
+// them on these times: bin i holds samples [i, i + count), and pairs with bin
+// i + apart.
+EvenRow set_up(const EvenTable& t, double tau, double jitter, Job& job) {
+  const size_t n = t.n;
+  const double dt = t.dt;
+  EvenRow row;
+  job.count = first_not_below(tau, dt, n);
+  const size_t c = job.count;
+  // The last window holds the last c samples (all n when none closed).
+  const double span = static_cast<double>(std::min(c, n) - 1) * dt;
+  row.bins = (c < n ? n - c : 0) + (span > 0.9 * tau ? 1 : 0);
+  const double threshold = tau * (1.0 - jitter);
+  // A threshold of 0 or less (or NaN) pairs every bin with itself.
+  job.apart = threshold > 0 ? first_not_below(threshold, dt, row.bins + 1) : 0;
+  job.pairs = job.apart < row.bins ? row.bins - job.apart : 0;
+  return row;
+}
+
+typedef double V4 __attribute__((vector_size(32)));
+
+[[gnu::always_inline]] inline V4 load4(const double* p) {
+  V4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The difference of the lagging and the leading window sums, from the
+// prefix sums at a, b = a + count, e = a + apart and f = e + count.
+template <typename T>
+[[gnu::always_inline]] inline T difference(T ha, T hb, T he, T hf, T la, T lb, T le, T lf) {
+  return ((hb - ha) - (hf - he)) + ((lb - la) - (lf - le));
+}
+
+// Adds the squares of terms [from, to) of a job; `to` is a multiple of
+// kChunk or the job's last term.
+[[gnu::always_inline]] inline void pass(const EvenTable& t, Job& job, size_t from, size_t to) {
+  const double* h = t.high();  // h[k - 1] is the high of P[k]
+  const double* l = t.low();
+  const size_t c = job.count;
+  const size_t q = job.apart;
+  const auto scalar = [&](size_t i) {
+    double d;
+    if (i == 0) {
+      d = difference(0.0, h[c - 1], h[q - 1], h[q + c - 1], 0.0, l[c - 1], l[q - 1], l[q + c - 1]);
+    } else {
+      const size_t a = i - 1;
+      d = difference(h[a], h[a + c], h[a + q], h[a + q + c], l[a], l[a + c], l[a + q],
+                     l[a + q + c]);
+    }
+    job.chunk[i % 8] += d * d;
+  };
+  const auto four = [&](size_t i) {
+    const size_t a = i - 1;
+    const V4 d = difference(load4(h + a), load4(h + a + c), load4(h + a + q), load4(h + a + q + c),
+                            load4(l + a), load4(l + a + c), load4(l + a + q), load4(l + a + q + c));
+    return d * d;
+  };
+  for (size_t i = from; i < to;) {
+    const size_t end = std::min(to, (i / kChunk + 1) * kChunk);
+    for (; i < end && (i == 0 || i % 8 != 0); ++i) scalar(i);
+    V4 low_lanes = load4(job.chunk);
+    V4 high_lanes = load4(job.chunk + 4);
+    for (; i + 8 <= end; i += 8) {
+      low_lanes += four(i);
+      high_lanes += four(i + 4);
+    }
+    std::memcpy(job.chunk, &low_lanes, sizeof low_lanes);
+    std::memcpy(job.chunk + 4, &high_lanes, sizeof high_lanes);
+    for (; i < end; ++i) scalar(i);
+    if (end % kChunk == 0 || end == job.pairs) {
+      for (int lane = 0; lane < 8; ++lane) {
+        job.total[lane] = dd::add(job.total[lane], job.chunk[lane]);
+        job.chunk[lane] = 0;
+      }
+    }
+  }
+}
+
+template <typename Pass>
+std::vector<EvenRow> rows_by(Pass run, const EvenTable& t, std::span<const double> taus,
+                             double jitter) {
+  std::vector<EvenRow> rows(taus.size());
+  std::vector<Job> jobs(taus.size());
+  size_t longest = 0;
+  for (size_t k = 0; k < taus.size(); ++k) {
+    rows[k] = set_up(t, taus[k], jitter, jobs[k]);
+    if (jobs[k].apart == 0) jobs[k].pairs = 0;  // every difference is 0
+    longest = std::max(longest, jobs[k].pairs);
+  }
+  for (size_t from = 0; from < longest; from += kBlock) {
+    for (Job& job : jobs) {
+      if (from < job.pairs) run(t, job, from, std::min(from + kBlock, job.pairs));
+    }
+  }
+  for (size_t k = 0; k < taus.size(); ++k) {
+    const Job& job = jobs[k];
+    if (job.pairs == 0) continue;
+    dd::Num sum = job.total[0];
+    for (int lane = 1; lane < 8; ++lane) sum = dd::add(sum, job.total[lane]);
+    const double c = static_cast<double>(job.count);
+    rows[k].avar = ((sum.hi + sum.lo) / (c * c) / static_cast<double>(job.pairs)) * 0.5;
+  }
+  return rows;
+}
+
+[[gnu::target("avx2")]] void pass_avx2(const EvenTable& t, Job& job, size_t from, size_t to) {
+  pass(t, job, from, to);
+}
+
+void pass_plain(const EvenTable& t, Job& job, size_t from, size_t to) { pass(t, job, from, to); }
+
+}  // namespace
+
+std::vector<EvenRow> even_rows(const EvenTable& table, std::span<const double> taus,
+                               double jitter) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? rows_by(pass_avx2, table, taus, jitter) : rows_by(pass_plain, table, taus, jitter);
+}
+
+std::vector<EvenRow> even_rows_plain(const EvenTable& table, std::span<const double> taus,
+                                     double jitter) {
+  return rows_by(pass_plain, table, taus, jitter);
+}
+
+}  // namespace tauspan::fast
