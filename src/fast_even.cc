@@ -49,23 +49,11 @@ EvenTimes even_times(const SampleSeries& series) {
   return {true, t0, dt};
 }
 
-const double* EvenTable::high() const {
+const double* EvenTable::sums() const {
   return reinterpret_cast<const AliasedDouble*>(memory.data());
-}
-const double* EvenTable::low() const {
-  return reinterpret_cast<const AliasedDouble*>(memory.data()) + n;
 }
 
 namespace {
-
-// Gives the series back its times and values, from the values at the front.
-void restore(AliasedDouble* buffer, size_t n, EvenTimes times) {
-  for (size_t i = n; i-- > 0;) {
-    const double v = buffer[i];  // read before slots 2i and 2i + 1 are written
-    buffer[2 * i + 1] = v;
-    buffer[2 * i] = times.t0 + static_cast<double>(i) * times.dt;
-  }
-}
 
 // A double's biased exponent: its size to a factor of 2 (subnormals all 0).
 inline constexpr int kExponents = 2048;
@@ -73,21 +61,30 @@ inline size_t size_of(double x) { return (std::bit_cast<uint64_t>(x) >> 52) & 0x
 
 }  // namespace
 
+size_t first_not_below(double limit, double dt, size_t n) {
+  if (!(limit > dt)) return 1;
+  if (!(limit < HUGE_VAL)) return n;
+  const double guess = std::ceil(limit / dt);
+  size_t k = guess >= static_cast<double>(n) ? n : std::max<size_t>(1, static_cast<size_t>(guess));
+  while (k > 1 && !(limit > static_cast<double>(k - 1) * dt)) --k;
+  while (k < n && limit > static_cast<double>(k) * dt) ++k;
+  return k;
+}
+
+
 bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
   const size_t n = series.size();
   if (!times.even || n < 2) return false;
-  AliasedDouble* buffer = reinterpret_cast<AliasedDouble*>(series.data());
+  const Sample* const samples = series.data();
 
-  // The values to the front: slot i was read by the time it is written. The
-  // sizes of the steps from value to value tell how finely the windows'
+  // The sizes of the steps from value to value tell how finely the windows'
   // sums must be told apart.
   std::vector<int64_t> steps(kExponents);
   double sum = 0;
   bool finite = true;
   for (size_t i = 0; i < n; ++i) {
-    const double v = buffer[2 * i + 1];
-    if (i > 0 && v != buffer[i - 1]) ++steps[size_of(v - buffer[i - 1])];
-    buffer[i] = v;
+    const double v = samples[i].value;
+    if (i > 0 && v != samples[i - 1].value) ++steps[size_of(v - samples[i - 1].value)];
     sum += v;
     finite = finite && std::isfinite(v) && v != kMissing;
   }
@@ -102,7 +99,7 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
   if (finite && std::isfinite(offset)) {
     double p = 0;
     for (size_t i = 0; i < n; ++i) {
-      const double y = buffer[i] - offset;
+      const double y = samples[i].value - offset;
       p += y;
       most = std::max(most, std::fabs(p));
       magnitude += std::fabs(y);
@@ -121,7 +118,6 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
   }
   const double bound = most + static_cast<double>(n) * 0x1p-52 * magnitude;
   if (!finite || !std::isfinite(bound) || (moves > 0 && size_of(farthest) > median + 30)) {
-    restore(buffer, n, times);
     return false;
   }
 
@@ -134,18 +130,22 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
   const double rounder = 0x1.8p52 * step;  // its ulp is the step
   double high = 0;
   double low = 0;
+  // Sample i's slot takes P[i + 1], once its value is read: the time its
+  // high, the value its low.
+  AliasedDouble* const slots = reinterpret_cast<AliasedDouble*>(series.data());
   for (size_t i = 0; i < n; ++i) {
-    const dd::Num y = dd::two_sum(buffer[i], -offset);
+    const dd::Num y = dd::two_sum(slots[2 * i + 1], -offset);
     const double on_grid = (y.hi + rounder) - rounder;
     high += on_grid;
     low += (y.hi - on_grid) + y.lo;
     const double carry = (low + rounder) - rounder;
     high += carry;
     low -= carry;
-    buffer[i] = high;
-    buffer[n + i] = low;
+    slots[2 * i] = high;
+    slots[2 * i + 1] = low;
   }
   table.n = n;
+  table.t0 = times.t0;
   table.dt = times.dt;
   table.offset = offset;
   table.memory = std::move(series);
@@ -171,18 +171,6 @@ struct Job {
   double chunk[8] = {};
   dd::Num total[8] = {};
 };
-
-// The first k in [1, n - 1] with !(limit > k dt), or n if none. Every k dt
-// below n is exact, as the times' differences are.
-size_t first_not_below(double limit, double dt, size_t n) {
-  if (!(limit > dt)) return 1;
-  if (!(limit < HUGE_VAL)) return n;
-  const double guess = std::ceil(limit / dt);
-  size_t k = guess >= static_cast<double>(n) ? n : std::max<size_t>(1, static_cast<size_t>(guess));
-  while (k > 1 && !(limit > static_cast<double>(k - 1) * dt)) --k;
-  while (k < n && limit > static_cast<double>(k) * dt) ++k;
-  return k;
-}
 
 // The bins and the pairing of one tau, as the window and pairing rules give
 // them on these times: bin i holds samples [i, i + count), and pairs with bin
@@ -212,34 +200,49 @@ typedef double V4 __attribute__((vector_size(32)));
 }
 
 // The difference of the lagging and the leading window sums, from the
-// prefix sums at a, b = a + count, e = a + apart and f = e + count.
-template <typename T>
-[[gnu::always_inline]] inline T difference(T ha, T hb, T he, T hf, T la, T lb, T le, T lf) {
+// prefix sums at a, b = a + count, e = a + apart and f = e + count: the
+// highs' part, exact, plus the lows'.
+[[gnu::always_inline]] inline double difference(double ha, double hb, double he, double hf,
+                                                double la, double lb, double le, double lf) {
   return ((hb - ha) - (hf - he)) + ((lb - la) - (lf - le));
 }
 
 // Adds the squares of terms [from, to) of a job; `to` is a multiple of
-// kChunk or the job's last term.
+// kChunk or the job's last term. kAdjacent: the pairs are a bin's count
+// apart (apart == count, as without jitter), so the lagging window ends
+// where the leading one begins and one load serves both.
+template <bool kAdjacent>
 [[gnu::always_inline]] inline void pass(const EvenTable& t, Job& job, size_t from, size_t to) {
-  const double* h = t.high();  // h[k - 1] is the high of P[k]
-  const double* l = t.low();
+  const double* x = t.sums();  // x[2k - 2] and x[2k - 1]: P[k]'s high and low
   const size_t c = job.count;
-  const size_t q = job.apart;
+  const size_t q = kAdjacent ? c : job.apart;
   const auto scalar = [&](size_t i) {
     double d;
     if (i == 0) {
-      d = difference(0.0, h[c - 1], h[q - 1], h[q + c - 1], 0.0, l[c - 1], l[q - 1], l[q + c - 1]);
+      d = difference(0.0, x[2 * c - 2], x[2 * q - 2], x[2 * (q + c) - 2], 0.0, x[2 * c - 1],
+                     x[2 * q - 1], x[2 * (q + c) - 1]);
     } else {
-      const size_t a = i - 1;
-      d = difference(h[a], h[a + c], h[a + q], h[a + q + c], l[a], l[a + c], l[a + q],
-                     l[a + q + c]);
+      const double* a = x + 2 * (i - 1);
+      d = difference(a[0], a[2 * c], a[2 * q], a[2 * (q + c)], a[1], a[2 * c + 1], a[2 * q + 1],
+                     a[2 * (q + c) + 1]);
     }
     job.chunk[i % 8] += d * d;
   };
+  // Terms i to i + 3: the highs' and the lows' parts side by side as they
+  // lie in memory, then each high's part plus its low's.
   const auto four = [&](size_t i) {
-    const size_t a = i - 1;
-    const V4 d = difference(load4(h + a), load4(h + a + c), load4(h + a + q), load4(h + a + q + c),
-                            load4(l + a), load4(l + a + c), load4(l + a + q), load4(l + a + q + c));
+    const double* a = x + 2 * (i - 1);
+    const auto parts = [&](const double* p) {
+      const V4 pa = load4(p);
+      const V4 pb = load4(p + 2 * c);
+      const V4 pe = load4(p + 2 * q);
+      const V4 pf = load4(p + 2 * (q + c));
+      return (pb - pa) - (pf - pe);
+    };
+    const V4 first = parts(a);
+    const V4 second = parts(a + 4);
+    const V4 d = __builtin_shufflevector(first, second, 0, 2, 4, 6) +
+                 __builtin_shufflevector(first, second, 1, 3, 5, 7);
     return d * d;
   };
   for (size_t i = from; i < to;) {
@@ -291,10 +294,20 @@ std::vector<EvenRow> rows_by(Pass run, const EvenTable& t, std::span<const doubl
 }
 
 [[gnu::target("avx2")]] void pass_avx2(const EvenTable& t, Job& job, size_t from, size_t to) {
-  pass(t, job, from, to);
+  if (job.apart == job.count) {
+    pass<true>(t, job, from, to);
+  } else {
+    pass<false>(t, job, from, to);
+  }
 }
 
-void pass_plain(const EvenTable& t, Job& job, size_t from, size_t to) { pass(t, job, from, to); }
+void pass_plain(const EvenTable& t, Job& job, size_t from, size_t to) {
+  if (job.apart == job.count) {
+    pass<true>(t, job, from, to);
+  } else {
+    pass<false>(t, job, from, to);
+  }
+}
 
 }  // namespace
 

@@ -29,19 +29,19 @@ EvenTimes even_times(const SampleSeries& series);
 // half a step. The sums are accurate to about 2^-100 of the largest |P|.
 struct EvenTable {
   size_t n = 0;  // samples
+  double t0 = 0;
   double dt = 0;
   double offset = 0;
-  // The series' own memory: high[1..n] in the first n doubles, low[1..n] in
-  // the next n. P[0] is 0.
+  // The series' own memory: sample i's slot holds P[i + 1], its high in
+  // place of the time and its low in place of the value. P[0] is 0.
   SampleSeries memory;
 
-  const double* high() const;
-  const double* low() const;
+  const double* sums() const;  // high, low, high, low, ...
 };
 
 // Makes the table from the values of a series with even times, in the
 // series' memory: `series` is then left empty. Returns false, and leaves the
-// series as it was, when a value is missing, infinite or NaN, or lies more
+// series untouched, when a value is missing, infinite or NaN, or lies more
 // than 2^30 times the median step from one value to the next away from the
 // mean: such a value would set the grid of every sum.
 bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table);
@@ -57,6 +57,16 @@ struct EvenRow {
 // depend on the other taus given with it.
 std::vector<EvenRow> even_rows(const EvenTable& table, std::span<const double> taus,
                                double jitter);
+
+// The rows of some taus with disjoint bins (-nooverlap). Bin j holds
+// samples [j count, (j + 1) count) and pairs with bin j + apart; only the last
+// window may hold fewer, and its pair is formed in double-double.
+std::vector<EvenRow> even_rows_disjoint(const EvenTable& table, std::span<const double> taus,
+                                        double jitter);
+
+// The first k in [1, n - 1] with !(limit > k step), or n if none; every
+// k step below n must be exact, as even times make their differences.
+size_t first_not_below(double limit, double step, size_t n);
 
 // The same pass without the vector instructions of this CPU: the same bits.
 std::vector<EvenRow> even_rows_plain(const EvenTable& table, std::span<const double> taus,

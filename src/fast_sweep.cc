@@ -312,7 +312,7 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
 }
 
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter) {
-  if (overlap) {
+  {
     if (EvenTable table; fast::take_even_table(series, fast::even_times(series), table)) {
       FastShared shared;
       shared.overlap = overlap;
@@ -345,7 +345,9 @@ std::vector<FastRow> fast_taus(const FastShared& shared, std::span<const double>
                                FastScratch& scratch) {
   std::vector<FastRow> rows(taus.size());
   if (shared.even) {
-    const std::vector<fast::EvenRow> even = fast::even_rows(*shared.even, taus, shared.jitter);
+    const std::vector<fast::EvenRow> even =
+        shared.overlap ? fast::even_rows(*shared.even, taus, shared.jitter)
+                       : fast::even_rows_disjoint(*shared.even, taus, shared.jitter);
     for (size_t k = 0; k < taus.size(); ++k) rows[k] = {even[k].avar, even[k].bins};
     return rows;
   }

@@ -42,19 +42,22 @@ bool same_bits(const SampleSeries& a, const SampleSeries& b) {
   return true;
 }
 
-// Checks every tau against the 113-bit estimator, the series taken by
-// take_fast_sweep as the run takes it.
+// Checks every tau against the 113-bit estimator, overlapped and not, the
+// series taken by take_fast_sweep as the run takes it.
 void expect_exact(const SampleSeries& s, const std::vector<double>& taus, double jitter,
                   double tolerance) {
-  SampleSeries taken = s;
-  const FastShared shared = take_fast_sweep(std::move(taken), true, jitter);
-  ASSERT_TRUE(shared.even) << "not taken as even";
-  FastScratch scratch;
-  const std::vector<FastRow> rows = fast_taus(shared, taus, scratch);
-  for (size_t k = 0; k < taus.size(); ++k) {
-    const Exact e = exact_avar(s, taus[k], true, jitter);
-    ASSERT_EQ(rows[k].bins, e.bins) << "tau " << taus[k];
-    EXPECT_NEAR(rows[k].avar, e.avar, tolerance * e.avar) << "tau " << taus[k];
+  for (const bool overlap : {true, false}) {
+    SampleSeries taken = s;
+    const FastShared shared = take_fast_sweep(std::move(taken), overlap, jitter);
+    ASSERT_TRUE(shared.even) << "not taken as even";
+    FastScratch scratch;
+    const std::vector<FastRow> rows = fast_taus(shared, taus, scratch);
+    for (size_t k = 0; k < taus.size(); ++k) {
+      const Exact e = exact_avar(s, taus[k], overlap, jitter);
+      ASSERT_EQ(rows[k].bins, e.bins) << "tau " << taus[k] << (overlap ? "" : " disjoint");
+      EXPECT_NEAR(rows[k].avar, e.avar, tolerance * e.avar)
+          << "tau " << taus[k] << (overlap ? "" : " disjoint");
+    }
   }
 }
 
@@ -93,16 +96,9 @@ TEST(FastEvenTest, TausAtAndBetweenTheStepsAndOutOfRangeGiveTheEstimatorsBins) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<double> taus = {0.5, 1.0, 1.25, 5.5, 5.500000000000001, 0.25, 0, -3,
                                     74.5, 149.4, 149.5, 149.6, 1e300, inf, nan};
-  SampleSeries taken = s;
-  const FastShared shared = take_fast_sweep(std::move(taken), true, 0);
-  ASSERT_TRUE(shared.even);
-  FastScratch scratch;
-  const std::vector<FastRow> rows = fast_taus(shared, taus, scratch);
-  for (size_t k = 0; k < taus.size(); ++k) {
-    const Exact e = exact_avar(s, taus[k], true, 0);
-    EXPECT_EQ(rows[k].bins, e.bins) << "tau " << taus[k];
-    EXPECT_NEAR(rows[k].avar, e.avar, 1e-12 * e.avar) << "tau " << taus[k];
-  }
+  expect_exact(s, taus, 0, 1e-12);
+  // With a jitter the pairs lie fewer bins apart than a bin's count.
+  expect_exact(s, taus, 0.45, 1e-12);
 }
 
 TEST(FastEvenTest, OnlyExactlyEvenTimesAreTaken) {
