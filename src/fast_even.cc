@@ -79,14 +79,20 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
 
   // The sizes of the steps from value to value tell how finely the windows'
   // sums must be told apart.
-  std::vector<int64_t> steps(kExponents);
-  double sum = 0;
-  bool finite = true;
-  for (size_t i = 0; i < n; ++i) {
+  // Four counts a size keep runs of equal sizes from waiting on each other.
+  std::vector<int64_t> counts(4 * kExponents);
+  double sum = samples[0].value;
+  bool finite = std::isfinite(sum) && sum != kMissing;
+  for (size_t i = 1; i < n; ++i) {
     const double v = samples[i].value;
-    if (i > 0 && v != samples[i - 1].value) ++steps[size_of(v - samples[i - 1].value)];
+    const double move = v - samples[i - 1].value;
+    counts[4 * size_of(move) + (i & 3)] += move != 0 ? 1 : 0;
     sum += v;
     finite = finite && std::isfinite(v) && v != kMissing;
+  }
+  std::vector<int64_t> steps(kExponents);
+  for (size_t e = 0; e < steps.size(); ++e) {
+    steps[e] = (counts[4 * e] + counts[4 * e + 1]) + (counts[4 * e + 2] + counts[4 * e + 3]);
   }
   // Near the mean the prefix sums of a stationary series stay small.
   const double offset = sum / static_cast<double>(n);
@@ -121,10 +127,11 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
     return false;
   }
 
-  // Each sum is carried as a high on the grid of `step` plus a low within
-  // half a step: a value's part on the grid goes to the high exactly, and
-  // what the low gathers beyond half a step moves over after each value.
-  // |P| < 2^49 steps, so four highs with signs stay below 2^51 steps.
+  // Each sum is carried as a high on the grid of `step` plus a low: a
+  // value's part on the grid goes to the high exactly, and what the low
+  // gathers beyond half a step moves over every eighth value (so it stays
+  // within about four steps, and its additions lose no more than 2^-50 of a
+  // step). |P| < 2^49 steps, so four highs with signs stay below 2^51 steps.
   const int top = bound > 0 ? std::ilogb(bound) + 1 : -1074;
   const double step = std::ldexp(1.0, std::max(top - 49, -1074));
   const double rounder = 0x1.8p52 * step;  // its ulp is the step
@@ -138,9 +145,11 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
     const double on_grid = (y.hi + rounder) - rounder;
     high += on_grid;
     low += (y.hi - on_grid) + y.lo;
-    const double carry = (low + rounder) - rounder;
-    high += carry;
-    low -= carry;
+    if ((i & 7) == 7) {
+      const double carry = (low + rounder) - rounder;
+      high += carry;
+      low -= carry;
+    }
     slots[2 * i] = high;
     slots[2 * i + 1] = low;
   }
@@ -156,13 +165,16 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
 namespace {
 
 // Squares are summed plainly over a chunk, lane by lane (a term's lane is
-// its index mod 8), then added to the lane's double-double total; the lanes
+// set by its index mod 8), then added to the lane's double-double total; the lanes
 // are joined at the end. The order depends on the indices alone, not on
 // blocks, threads or vector width.
 inline constexpr size_t kChunk = 256;
 // The taus given together walk the table a block at a time; a multiple of
 // kChunk.
 inline constexpr size_t kBlock = 16384;
+
+// The lane of term i, as the vector loop below lays terms out.
+inline constexpr int kLane[8] = {0, 2, 1, 3, 4, 6, 5, 7};
 
 struct Job {
   size_t count = 0;  // samples in every bin
@@ -226,7 +238,7 @@ template <bool kAdjacent>
       d = difference(a[0], a[2 * c], a[2 * q], a[2 * (q + c)], a[1], a[2 * c + 1], a[2 * q + 1],
                      a[2 * (q + c) + 1]);
     }
-    job.chunk[i % 8] += d * d;
+    job.chunk[kLane[i % 8]] += d * d;
   };
   // Terms i to i + 3: the highs' and the lows' parts side by side as they
   // lie in memory, then each high's part plus its low's.
@@ -241,8 +253,9 @@ template <bool kAdjacent>
     };
     const V4 first = parts(a);
     const V4 second = parts(a + 4);
-    const V4 d = __builtin_shufflevector(first, second, 0, 2, 4, 6) +
-                 __builtin_shufflevector(first, second, 1, 3, 5, 7);
+    // Within each half of the vector: terms i, i + 2, i + 1, i + 3.
+    const V4 d = __builtin_shufflevector(first, second, 0, 4, 2, 6) +
+                 __builtin_shufflevector(first, second, 1, 5, 3, 7);
     return d * d;
   };
   for (size_t i = from; i < to;) {

@@ -26,7 +26,7 @@ EvenTimes even_times(const SampleSeries& series);
 // P[k], the sum of (value - offset) over the first k samples, as
 // high[k] + low[k]: every high on one binary grid, below 2^50 of its steps,
 // so that any sum of four of them with signs is exact, and every low within
-// half a step. The sums are accurate to about 2^-100 of the largest |P|.
+// a few steps. The sums are accurate to about 2^-100 of the largest |P|.
 struct EvenTable {
   size_t n = 0;  // samples
   double t0 = 0;

@@ -130,8 +130,9 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
 
   std::vector<PlotPoint> points;
   const int32_t n = settings.tau_count;
-  SweepWatch watch =
-      watch_sweep(sweep_shape(series.size(), extent, range, settings), settings.running_sums);
+  SweepShape shape = sweep_shape(series.size(), extent, range, settings);
+  shape.even = fast::even_times(series).even;
+  SweepWatch watch = watch_sweep(shape, settings.running_sums);
   // Taus are computed on the workers, each into the ring slot of its index,
   // and printed here in order. Each worker keeps its bins' memory from tau
   // to tau.

@@ -15,6 +15,7 @@ constexpr double kRowSeconds = 2e-6;              // a row printed and written
 constexpr double kOverlapSampleSeconds = 10e-9;   // a bin made and paired
 constexpr double kDisjointSampleSeconds = 3e-9;   // a sample in disjoint bins
 constexpr double kRunningSampleSeconds = 12e-9;   // a bin from running sums
+constexpr double kEvenSampleSeconds = 1e-9;       // the same on evenly spaced times
 constexpr double kWindowSampleSeconds = 0.1e-9;   // a sample added to a window mean
 // A slot in a -stat row: the classical statistics with their noise
 // identification; totdev and the time-error ones; the modified total ones;
@@ -57,6 +58,7 @@ SweepShape sweep_shape(size_t samples, const TimeExtent& extent, const TauRange&
 
 double tau_seconds(const SweepShape& s, double tau, bool running_sums) {
   const double n = s.samples;
+  if (running_sums && s.even) return kRowSeconds + n * kEvenSampleSeconds;
   if (!s.overlap) return kRowSeconds + n * kDisjointSampleSeconds;
   if (running_sums) return kRowSeconds + n * kRunningSampleSeconds;
   // Samples a window: equal times or an unknown spacing put every sample in one.
@@ -84,7 +86,7 @@ SweepWatch watch_sweep(const SweepShape& shape, bool running_sums) {
   w.shape = shape;
   w.running_sums = running_sums;
   w.total = sweep_seconds(shape, running_sums);
-  if (shape.overlap && !running_sums) w.fast_total = sweep_seconds(shape, true);
+  if ((shape.overlap || shape.even) && !running_sums) w.fast_total = sweep_seconds(shape, true);
   w.armed = w.total >= kNotWatched;
   w.start = now();
   return w;

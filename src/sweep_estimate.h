@@ -21,6 +21,7 @@ struct SweepShape {
   int32_t tau_count = 0;
   bool log_spacing = false;
   bool overlap = true;
+  bool even = false;  // times exactly evenly spaced: -fast's pass is far cheaper
 };
 
 SweepShape sweep_shape(size_t samples, const TimeExtent& extent, const TauRange& range,
@@ -49,7 +50,7 @@ struct SweepWatch {
 struct SweepEstimate {
   bool too_long = false;   // over a minute
   double seconds = 0;
-  double fast_seconds = 0; // 0 when -fast is on already, or bins do not overlap
+  double fast_seconds = 0; // 0 when -fast is on already, or it would not be cheaper
 };
 
 // Starts the clock. Sweeps modelled well under a minute are not watched.

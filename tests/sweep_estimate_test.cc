@@ -59,6 +59,11 @@ TEST(SweepEstimateTest, TheSweepsThatMatterFallOnTheirSideOfAMinute) {
   EXPECT_LT(sweep_seconds(shape(4000, 100, 1000), false), 1);
   EXPECT_GT(sweep_seconds(shape(1e7, 100, 2.5e6), false), 3600);
   EXPECT_LT(sweep_seconds(shape(1e7, 100, 2.5e6), true), 60);
+  // On evenly spaced times -fast is one pass of simple arithmetic a tau.
+  SweepShape even = shape(1e7, 100, 2.5e6);
+  even.even = true;
+  EXPECT_LT(sweep_seconds(even, true), 5);
+  EXPECT_LT(sweep_seconds(even, true), sweep_seconds(shape(1e7, 100, 2.5e6), true) / 5);
   // A mistyped tau count on a short file.
   EXPECT_GT(sweep_seconds(shape(20, 2147483647, 4.75), false), 600);
 }
