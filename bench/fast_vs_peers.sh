@@ -2,8 +2,9 @@
 # Whole processes of the Allan sweep against its peers on the same white-noise
 # files ("time<TAB>value", times 0, 1, 2, ...): tauspan's default sweep
 # (-logtau), tauspan -fast (-logtau and linear), tauspan -stat oadev (octave
-# taus), the Python library allantools (oadev at tauspan's 100 logarithmic
-# taus, file loading included) and SigmaTheta's ADev, when present. Each run's
+# taus), each on all cores and on one (-threads 1), the Python library
+# allantools (oadev at tauspan's 100 logarithmic and 100 linear taus, file
+# loading included) and SigmaTheta's ADev, when present. Each run's
 # wall time and peak memory come from /usr/bin/time (Debian package `time`:
 # apt-get install time) and are printed as a Markdown table.
 #
@@ -44,7 +45,10 @@ import allantools
 data = np.loadtxt(sys.argv[1], usecols=1)
 n = len(data)
 lo, hi = 2.0, (n - 1) * 0.25
-taus = hi * (lo / hi) ** ((100 - np.arange(1, 101)) / 99.0)
+if sys.argv[2] == "log":
+    taus = hi * (lo / hi) ** ((100 - np.arange(1, 101)) / 99.0)
+else:
+    taus = lo + (hi - lo) * (np.arange(1, 101) - 1) / 99.0
 t, ad, ade, ns = allantools.oadev(data, rate=1.0, data_type="freq", taus=taus)
 print(len(t), ad[0], ad[-1])
 EOF
@@ -81,16 +85,23 @@ for n in $sizes; do
         printf "%d\t%.9f\n", i, sqrt(-2 * log(u)) * cos(2 * pi * rand()) } }' > "$file"
   fi
   row "tauspan -logtau (timeout $limit s)" "$n" "$(measure timeout "$limit" "$bin" -logtau "$file")"
+  if [ -n "$threads_option" ]; then
+    row "tauspan -logtau -threads 1 (timeout $limit s)" "$n" \
+        "$(measure timeout "$limit" "$bin" -logtau -threads 1 "$file")"
+  fi
   row "tauspan -fast -logtau" "$n" "$(measure "$bin" -fast -logtau "$file")"
   row "tauspan -fast (linear)" "$n" "$(measure "$bin" -fast "$file")"
   if [ -n "$threads_option" ]; then
     row "tauspan -fast -logtau -threads 1" "$n" "$(measure "$bin" -fast -logtau -threads 1 "$file")"
+    row "tauspan -fast (linear) -threads 1" "$n" "$(measure "$bin" -fast -threads 1 "$file")"
     row "tauspan -stat oadev -threads 1" "$n" "$(measure "$bin" -stat oadev -threads 1 "$file")"
   fi
   row "tauspan -stat oadev" "$n" "$(measure "$bin" -stat oadev "$file")"
   if [ -n "$allantools" ]; then
     row "allantools oadev (100 log taus)" "$n" \
-        "$(measure env PYTHONPATH="$ALLANTOOLS_DIR" "$python" oadev.py "$file")"
+        "$(measure env PYTHONPATH="$ALLANTOOLS_DIR" "$python" oadev.py "$file" log)"
+    row "allantools oadev (100 linear taus)" "$n" \
+        "$(measure env PYTHONPATH="$ALLANTOOLS_DIR" "$python" oadev.py "$file" linear)"
   fi
   if [ -n "$adev" ]; then row "SigmaTheta ADev" "$n" "$(measure "$adev" -c "$file")"; fi
 done
