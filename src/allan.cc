@@ -212,6 +212,82 @@ SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
   return bins;
 }
 
+namespace {
+
+// allan_variance's loop, taken up where it stopped as more bins arrive.
+struct Pairing {
+  double threshold;
+  double sum = 0;
+  int64_t count = 0;
+  size_t lag = 0;
+  size_t next = 0;  // the next lead
+
+  void take(const SampleSeries& bins, size_t end) {
+    for (; next < end; ++next) {
+      const Sample& lead = bins[next];
+      if (lead.value == kMissing) continue;
+      if (threshold > lead.time - bins[lag].time) continue;
+      const double d = bins[lag].value - lead.value;
+      sum += d * d;
+      ++count;
+      ++lag;
+    }
+  }
+
+  // Drops the bins before the lagging one once they are half of those held,
+  // so that each bin moves at most once on average.
+  void trim(SampleSeries& bins, size_t& dropped) {
+    if (lag == 0 || 2 * lag < bins.size()) return;
+    bins.erase(bins.begin(), bins.begin() + static_cast<std::ptrdiff_t>(lag));
+    dropped += lag;
+    next -= lag;
+    lag = 0;
+  }
+};
+
+}  // namespace
+
+TauVariance allan_tau(const SampleSeries& series, double tau, bool overlap, double jitter,
+                      SampleSeries& scratch, size_t keep) {
+  const Kernel kernel = g_kernel;
+  SampleSeries& bins = scratch;
+  bins.clear();
+  TauVariance result;
+  const size_t n = series.size();
+  if (n == 0) return result;
+  const Sample* s = series.data();
+  bool clean = !is_missing(s[0]);
+  PendingWindows pending{series, bins, kernel};
+  Pairing pairing{tau * (1.0 - jitter)};
+  size_t dropped = 0;
+  keep = std::max<size_t>(keep, 1);
+  // The bins whose means are made are paired now and then; the pending ones
+  // sit at the end until their flush.
+  const auto pair_made = [&] {
+    pairing.take(bins, bins.size() - static_cast<size_t>(pending.count));
+    pairing.trim(bins, dropped);
+  };
+  size_t front = 0;
+  for (size_t i = 1; i < n; ++i) {
+    if (clean && is_missing(s[i])) {
+      pending.flush();
+      clean = false;
+    }
+    if (tau > s[i].time - s[front].time) continue;
+    pending.add(front, i, overlap && clean);
+    front = overlap ? front + 1 : i;
+    if (bins.size() - pairing.next >= keep) pair_made();
+  }
+  if (s[n - 1].time - s[front].time > 0.9 * tau) pending.add(front, n, overlap && clean);
+  pending.flush();
+  result.bins = dropped + bins.size();
+  if (result.bins < 2) return result;
+  pair_made();
+  const int64_t count = pairing.count;
+  result.avar = count > 0 ? (pairing.sum / static_cast<double>(count)) * 0.5 : 0;
+  return result;
+}
+
 double allan_variance(const SampleSeries& bins, double tau, double jitter) {
   const double threshold = tau * (1.0 - jitter);
   double sum = 0;

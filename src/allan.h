@@ -72,6 +72,19 @@ int select_vector_width(int width);
 // kMissing is never a lead.
 double allan_variance(const SampleSeries& bins, double tau, double jitter);
 
+// One tau of the sweep: average_bins and then, from 2 bins on,
+// allan_variance, with the same bits, but holding only the bins from the
+// lagging one of the pair under way on (and at most as many again), as they
+// are made: memory follows how far apart pairs lie rather than how many bins
+// there are. `scratch` lends its storage; `keep` is the most bins made before
+// they are paired (for tests).
+struct TauVariance {
+  double avar = 0;
+  size_t bins = 0;
+};
+TauVariance allan_tau(const SampleSeries& series, double tau, bool overlap, double jitter,
+                      SampleSeries& scratch, size_t keep = 4096);
+
 }  // namespace tauspan
 
 #endif  // TAUSPAN_ALLAN_H_

@@ -193,10 +193,10 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
       return;
     }
     Row& row = slot(first);
-    SampleSeries& b = bins[static_cast<size_t>(worker)];
-    b = average_bins(series, row.tau, settings.overlap, std::move(b));
-    row.formed = b.size() >= 2;
-    if (row.formed) row.avar = allan_variance(b, row.tau, settings.jitter);
+    const TauVariance v = allan_tau(series, row.tau, settings.overlap, settings.jitter,
+                                    bins[static_cast<size_t>(worker)]);
+    row.formed = v.bins >= 2;
+    row.avar = v.avar;
   };
   work.take = [&](int64_t item) {
     const auto [first, end] = taus_of(item);

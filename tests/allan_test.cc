@@ -220,6 +220,7 @@ void expect_same_bins(const SampleSeries& got, const SampleSeries& want) {
 TEST(AverageBinsTest, FastEqualsLiteralBitForBit) {
   std::mt19937_64 rng(3);
   SampleSeries reuse;
+  SampleSeries scratch;
   const int widths[] = {8, 16, 32};
   for (int round = 0; round < 150; ++round) {
     select_vector_width(widths[round % 3]);
@@ -230,8 +231,10 @@ TEST(AverageBinsTest, FastEqualsLiteralBitForBit) {
     const TauRange r = tau_range(s, time_extent(s, {}), {});
     const int32_t taus = 1 + static_cast<int32_t>(rng() % 12);
     for (const bool log_spacing : {false, true}) {
-      for (int32_t k = 1; k <= taus; ++k) {
-        const double tau = tau_at(k, taus, r.min_tau, r.max_tau, log_spacing);
+      for (int32_t k = 0; k <= taus; ++k) {
+        // k = 0: a NaN, zero or negative tau.
+        const double odd[] = {NAN, 0.0, -1.5};
+        const double tau = k == 0 ? odd[round % 3] : tau_at(k, taus, r.min_tau, r.max_tau, log_spacing);
         for (const bool overlap : {true, false}) {
           reuse = average_bins(s, tau, overlap, std::move(reuse));
           const SampleSeries want = reference::average_bins(s, tau, overlap);
@@ -239,7 +242,16 @@ TEST(AverageBinsTest, FastEqualsLiteralBitForBit) {
                                           << " overlap " << overlap);
           expect_same_bins(reuse, want);
           const double jitter = round % 3 ? 0.0 : 0.05;
-          EXPECT_TRUE(same_bits(allan_variance(reuse, tau, jitter), allan_variance(want, tau, jitter)));
+          const double avar = allan_variance(want, tau, jitter);
+          EXPECT_TRUE(same_bits(allan_variance(reuse, tau, jitter), avar));
+          // The sweep's own tau pairs bins as they are made and drops the
+          // paired ones: the same count and bits, however few are kept.
+          const size_t keep = round % 3 == 0 ? 1 : (round % 3 == 1 ? 7 : 4096);
+          const TauVariance one = allan_tau(s, tau, overlap, jitter, scratch, keep);
+          EXPECT_EQ(one.bins, want.size());
+          if (want.size() >= 2) {
+            EXPECT_TRUE(same_bits(one.avar, avar));
+          }
         }
       }
     }
