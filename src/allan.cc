@@ -234,10 +234,10 @@ struct Pairing {
     }
   }
 
-  // Drops the bins before the lagging one once they are half of those held,
-  // so that each bin moves at most once on average.
+  // Drops the bins before the lagging one once they are a third of those
+  // held, so that each bin moves at most twice on average.
   void trim(SampleSeries& bins, size_t& dropped) {
-    if (lag == 0 || 2 * lag < bins.size()) return;
+    if (lag == 0 || 3 * lag < bins.size()) return;
     bins.erase(bins.begin(), bins.begin() + static_cast<std::ptrdiff_t>(lag));
     dropped += lag;
     next -= lag;

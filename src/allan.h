@@ -74,7 +74,7 @@ double allan_variance(const SampleSeries& bins, double tau, double jitter);
 
 // One tau of the sweep: average_bins and then, from 2 bins on,
 // allan_variance, with the same bits, but holding only the bins from the
-// lagging one of the pair under way on (and at most as many again), as they
+// lagging one of the pair under way on (and at most half as many again), as they
 // are made: memory follows how far apart pairs lie rather than how many bins
 // there are. `scratch` lends its storage; `keep` is the most bins made before
 // they are paired (for tests).
