@@ -59,8 +59,10 @@ bool fits_from_chars(std::string_view f) {
 // when the digits make an integer m below 2^53 and the decimal exponent e
 // has |e| <= 22, both m and 10^|e| are doubles, so the one multiplication or
 // division rounds the true value correctly, as strtod does. Returns false
-// for anything else. Takes the same longest prefix as strtod.
-[[gnu::always_inline]] inline bool small_decimal(std::string_view f, double& out) {
+// for anything else. Takes the same longest prefix as strtod, and says where
+// it ends in `stop`.
+[[gnu::always_inline]] inline bool small_decimal(std::string_view f, double& out,
+                                                 const char*& stop) {
   static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -78,7 +80,8 @@ bool fits_from_chars(std::string_view f) {
   bool any = p > start;
   if (p < e && *p == '.') {
     const char* const fraction = ++p;
-    if (m == 0) {
+    first = p;
+    if (m == 0) {  // zeros after the point lead too
       while (p < e && *p == '0') ++p;
       first = p;
     }
@@ -100,8 +103,10 @@ bool fits_from_chars(std::string_view f) {
         x = x * 10 + (*q - '0');
       }
       exponent += exp_negative ? -x : x;
+      p = q;
     }
   }
+  stop = p;
   if (m > (uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
   double x = static_cast<double>(m);
   x = exponent < 0 ? x / kPow10[-exponent] : x * kPow10[exponent];
@@ -112,11 +117,20 @@ bool fits_from_chars(std::string_view f) {
 
 }  // namespace
 
+const char* tab_field_number(const char* p, const char* e, double& x) {
+  const std::string_view rest(p, static_cast<size_t>(e - p));
+  if (rest.empty() || !fits_from_chars(rest)) return nullptr;
+  const char* stop = nullptr;
+  if (!small_decimal(rest, x, stop)) return nullptr;
+  return stop == e || *stop == '\t' ? stop : nullptr;
+}
+
 double field_number(std::string_view field) {
   if (field.empty()) return 0;
   if (fits_from_chars(field)) {
     double x = 0;
-    if (small_decimal(field, x)) return x;
+    const char* stop = nullptr;
+    if (small_decimal(field, x, stop)) return x;
     const auto [ptr, ec] = std::from_chars(field.data(), field.data() + field.size(), x);
     if (ec == std::errc()) return x;
   }
