@@ -312,8 +312,14 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
 }
 
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter) {
+  const fast::EvenTimes times = fast::even_times(series);
+  return take_fast_sweep(std::move(series), overlap, jitter, times);
+}
+
+FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter,
+                           fast::EvenTimes times) {
   {
-    if (EvenTable table; fast::take_even_table(series, fast::even_times(series), table)) {
+    if (EvenTable table; fast::take_even_table(series, times, table)) {
       FastShared shared;
       shared.overlap = overlap;
       shared.jitter = jitter;

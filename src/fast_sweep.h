@@ -83,6 +83,9 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
 // sums (fast::EvenTable), and no more is allocated. Its results agree with
 // the general loop's to the accuracy of either, not to the bit.
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter);
+// The same when the caller has looked at the times already.
+FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter,
+                           fast::EvenTimes times);
 FastScratch fast_scratch(const FastShared& shared);
 FastRow fast_tau(const FastShared& shared, double tau, FastScratch& scratch);
 // Several taus at once: with the even table their passes share its blocks.

@@ -131,7 +131,8 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   std::vector<PlotPoint> points;
   const int32_t n = settings.tau_count;
   SweepShape shape = sweep_shape(series.size(), extent, range, settings);
-  shape.even = fast::even_times(series).even;
+  const fast::EvenTimes even = fast::even_times(series);
+  shape.even = even.even;
   SweepWatch watch = watch_sweep(shape, settings.running_sums);
   // Taus are computed on the workers, each into the ring slot of its index,
   // and printed here in order. Each worker keeps its bins' memory from tau
@@ -151,7 +152,7 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   // table of prefix sums. Nothing below reads `series` then.
   const FastShared fast =
       settings.running_sums
-          ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter)
+          ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter, even)
           : FastShared{};
   // With the even table a work item is a group of taus, whose passes share
   // the table's blocks; otherwise one tau. Enough groups stay to keep every
