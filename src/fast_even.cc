@@ -123,7 +123,8 @@ bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table) {
     if (2 * seen >= moves) break;
   }
   const double bound = most + static_cast<double>(n) * 0x1p-52 * magnitude;
-  if (!finite || !std::isfinite(bound) || (moves > 0 && size_of(farthest) > median + 30)) {
+  // Sums near the top of the doubles' range would overflow the rounding below.
+  if (!finite || !(bound < 0x1p960) || (moves > 0 && size_of(farthest) > median + 30)) {
     return false;
   }
 

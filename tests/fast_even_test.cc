@@ -147,6 +147,12 @@ TEST(FastEvenTest, SeriesTheTableCannotHoldAreGivenBackUntouched) {
       EXPECT_NEAR(row.avar, e.avar, 1e-12 * e.avar);
     }
   }
+  // Values whose sums come near the top of the doubles' range.
+  SampleSeries vast = even(500, 3, 2, [&](size_t) { return 1e300 * g(rng); });
+  const SampleSeries before = vast;
+  fast::EvenTable none;
+  EXPECT_FALSE(fast::take_even_table(vast, fast::even_times(vast), none));
+  EXPECT_TRUE(same_bits(vast, before));
   SampleSeries s = base;
   fast::EvenTable table;
   EXPECT_TRUE(fast::take_even_table(s, fast::even_times(s), table));
