@@ -220,6 +220,28 @@ typedef double V4 __attribute__((vector_size(32)));
   return ((hb - ha) - (hf - he)) + ((lb - la) - (lf - le));
 }
 
+// The windows' parts at p, side by side as they lie in memory: the highs'
+// and the lows' of two terms. Functions rather than lambdas, as vectors
+// must only pass between code built for the same instructions.
+[[gnu::always_inline]] inline V4 parts(const double* p, size_t c, size_t q) {
+  const V4 pa = load4(p);
+  const V4 pb = load4(p + 2 * c);
+  const V4 pe = load4(p + 2 * q);
+  const V4 pf = load4(p + 2 * (q + c));
+  return (pb - pa) - (pf - pe);
+}
+
+// The squares of the four terms from a = the prefix sums before the first,
+// each high's part plus its low's; within each half of the vector the terms
+// come as i, i + 2, i + 1, i + 3.
+[[gnu::always_inline]] inline V4 four_squares(const double* a, size_t c, size_t q) {
+  const V4 first = parts(a, c, q);
+  const V4 second = parts(a + 4, c, q);
+  const V4 d = __builtin_shufflevector(first, second, 0, 4, 2, 6) +
+               __builtin_shufflevector(first, second, 1, 5, 3, 7);
+  return d * d;
+}
+
 // Adds the squares of terms [from, to) of a job; `to` is a multiple of
 // kChunk or the job's last term. kAdjacent: the pairs are a bin's count
 // apart (apart == count, as without jitter), so the lagging window ends
@@ -241,32 +263,14 @@ template <bool kAdjacent>
     }
     job.chunk[kLane[i % 8]] += d * d;
   };
-  // Terms i to i + 3: the highs' and the lows' parts side by side as they
-  // lie in memory, then each high's part plus its low's.
-  const auto four = [&](size_t i) {
-    const double* a = x + 2 * (i - 1);
-    const auto parts = [&](const double* p) {
-      const V4 pa = load4(p);
-      const V4 pb = load4(p + 2 * c);
-      const V4 pe = load4(p + 2 * q);
-      const V4 pf = load4(p + 2 * (q + c));
-      return (pb - pa) - (pf - pe);
-    };
-    const V4 first = parts(a);
-    const V4 second = parts(a + 4);
-    // Within each half of the vector: terms i, i + 2, i + 1, i + 3.
-    const V4 d = __builtin_shufflevector(first, second, 0, 4, 2, 6) +
-                 __builtin_shufflevector(first, second, 1, 5, 3, 7);
-    return d * d;
-  };
   for (size_t i = from; i < to;) {
     const size_t end = std::min(to, (i / kChunk + 1) * kChunk);
     for (; i < end && (i == 0 || i % 8 != 0); ++i) scalar(i);
     V4 low_lanes = load4(job.chunk);
     V4 high_lanes = load4(job.chunk + 4);
     for (; i + 8 <= end; i += 8) {
-      low_lanes += four(i);
-      high_lanes += four(i + 4);
+      low_lanes += four_squares(x + 2 * (i - 1), c, q);
+      high_lanes += four_squares(x + 2 * (i + 3), c, q);
     }
     std::memcpy(job.chunk, &low_lanes, sizeof low_lanes);
     std::memcpy(job.chunk + 4, &high_lanes, sizeof high_lanes);
