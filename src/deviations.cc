@@ -12,6 +12,7 @@
 // additions.
 #include "deviations.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,50 +30,56 @@ constexpr std::string_view kNames[] = {"adev",    "oadev",   "mdev",    "tdev", 
                                         "htotdev", "theo1",   "mtie",    "tierms"};
 
 // Mean of the present values, to take off frequency data.
-double mean_value(const Grid& g) {
+double mean_value(const Grid& g, const std::vector<double>& values) {
   double sum = 0;
-  for (size_t k = 0; k < g.values.size(); ++k) {
-    if (g.present[k]) sum += g.values[k];
+  for (size_t k = 0; k < g.present.size(); ++k) {
+    if (g.present[k]) sum += values[k];
   }
   return g.samples > 0 ? sum / static_cast<double>(g.samples) : 0;
 }
 
-void prepare_frequency(const Grid& g, PreparedGrid& p) {
-  const size_t slots = g.values.size();
-  const double level = mean_value(g);
-  p.phase_hi.resize(slots + 1);
+// `hi` holds the grid's values on entry and the phase's high parts on
+// return: each slot's value is read just before the phase up to it takes
+// its place, so the values need no memory of their own.
+void prepare_frequency(const Grid& g, std::vector<double>& hi, PreparedGrid& p) {
+  const size_t slots = g.present.size();
+  const double level = mean_value(g, hi);
+  hi.resize(slots + 1);
   p.phase_lo.resize(slots + 1);
-  p.sum_hi.resize(slots + 2);
-  p.sum_lo.resize(slots + 2);
   RunningSum x;
-  RunningSum sum;
   for (size_t k = 0; k <= slots; ++k) {
-    p.phase_hi[k] = x.sum.hi;
+    const double v = hi[k];
+    hi[k] = x.sum.hi;
     p.phase_lo[k] = x.sum.lo;
-    p.sum_hi[k] = sum.sum.hi;
-    p.sum_lo[k] = sum.sum.lo;
-    sum.add(x.sum);
-    if (k < slots && g.present[k]) x.add(two_sum(g.values[k], -level));
+    if (k < slots && g.present[k]) x.add(two_sum(v, -level));
   }
-  p.sum_hi[slots + 1] = sum.sum.hi;
-  p.sum_lo[slots + 1] = sum.sum.lo;
 }
 
-void prepare_phase(const Grid& g, PreparedGrid& p) {
+// Calls f(k, s) for s the running sum over the first k phase points, k = 0
+// to `last` in order (see PreparedGrid::sum_hi; `last` at most its last
+// index). Frequency data add up the phase as prepared; phase data x less a
+// straight line through the first and last samples.
+template <typename F>
+void walk_running_sums(const PreparedGrid& p, size_t last, F f) {
+  const Grid& g = *p.grid;
+  RunningSum sum;
+  if (g.kind == DataKind::kFrequency) {
+    for (size_t k = 0; k <= last; ++k) {
+      f(k, sum.sum);
+      if (k < p.phase_hi.size()) sum.add({p.phase_hi[k], p.phase_lo[k]});
+    }
+    return;
+  }
   const size_t slots = g.values.size();
   size_t first = 0;
   while (first < slots && !g.present[first]) ++first;
-  size_t last = slots;
-  while (last > first && !g.present[last - 1]) --last;
+  size_t end = slots;
+  while (end > first && !g.present[end - 1]) --end;
   const double start = first < slots ? g.values[first] : 0;
   const double slope =
-      last > first + 1 ? (g.values[last - 1] - start) / static_cast<double>(last - 1 - first) : 0;
-  p.sum_hi.resize(slots + 1);
-  p.sum_lo.resize(slots + 1);
-  RunningSum sum;
-  for (size_t k = 0; k <= slots; ++k) {
-    p.sum_hi[k] = sum.sum.hi;
-    p.sum_lo[k] = sum.sum.lo;
+      end > first + 1 ? (g.values[end - 1] - start) / static_cast<double>(end - 1 - first) : 0;
+  for (size_t k = 0; k <= last; ++k) {
+    f(k, sum.sum);
     if (k == slots || !g.present[k]) continue;
     // x - start - slope * (k - first), in double-double.
     const HiLo<double> d = two_sum(g.values[k], -start);
@@ -80,6 +87,33 @@ void prepare_phase(const Grid& g, PreparedGrid& p) {
     const HiLo<double> r = two_sum(d.hi, -line.hi);
     sum.add({r.hi, (d.lo + r.lo) - line.lo});
   }
+}
+
+// The running sums' last index: slots + 1 for frequency data, slots for phase.
+size_t last_running_sum(const Grid& g) {
+  return g.kind == DataKind::kFrequency ? slot_count(g) + 1 : g.values.size();
+}
+
+void prepare_running_sums(PreparedGrid& p) {
+  const size_t last = last_running_sum(*p.grid);
+  p.sum_hi.resize(last + 1);
+  p.sum_lo.resize(last + 1);
+  walk_running_sums(p, last, [&](size_t k, HiLo<double> s) {
+    p.sum_hi[k] = s.hi;
+    p.sum_lo[k] = s.lo;
+  });
+}
+
+void prepare_gaps(const Grid& grid, PreparedGrid& p) {
+  if (grid.gaps == 0) return;
+  const size_t slots = slot_count(grid);
+  p.gap_prefix.resize(slots + 1);
+  int64_t missing = 0;
+  for (size_t k = 0; k < slots; ++k) {
+    p.gap_prefix[k] = missing;
+    missing += grid.present[k] ? 0 : 1;
+  }
+  p.gap_prefix.back() = missing;
 }
 
 }  // namespace
@@ -100,20 +134,42 @@ PreparedGrid prepare_grid(const Grid& grid) {
   PreparedGrid p;
   p.grid = &grid;
   if (grid.kind == DataKind::kFrequency) {
-    prepare_frequency(grid, p);
-  } else {
-    prepare_phase(grid, p);
+    p.phase_hi.reserve(grid.values.size() + 1);
+    p.phase_hi = grid.values;
+    prepare_frequency(grid, p.phase_hi, p);
   }
-  if (grid.gaps > 0) {
-    p.gap_prefix.resize(grid.values.size() + 1);
-    int64_t missing = 0;
-    for (size_t k = 0; k < grid.values.size(); ++k) {
-      p.gap_prefix[k] = missing;
-      missing += grid.present[k] ? 0 : 1;
-    }
-    p.gap_prefix.back() = missing;
-  }
+  prepare_running_sums(p);
+  prepare_gaps(grid, p);
   return p;
+}
+
+PreparedGrid prepare_grid_taking_values(Grid& grid, bool running_sums) {
+  PreparedGrid p;
+  p.grid = &grid;
+  if (grid.kind == DataKind::kFrequency) {
+    p.phase_hi = std::move(grid.values);
+    grid.values = std::vector<double>();
+    prepare_frequency(grid, p.phase_hi, p);
+  }
+  if (running_sums) prepare_running_sums(p);
+  prepare_gaps(grid, p);
+  return p;
+}
+
+std::vector<HiLo<double>> running_sums_at(const PreparedGrid& p,
+                                          const std::vector<size_t>& indices) {
+  std::vector<HiLo<double>> sums(indices.size());
+  if (indices.empty()) return sums;
+  std::vector<size_t> order(indices.size());
+  for (size_t j = 0; j < order.size(); ++j) order[j] = j;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return indices[a] < indices[b]; });
+  const size_t last = std::min(indices[order.back()], last_running_sum(*p.grid));
+  size_t next = 0;
+  walk_running_sums(p, last, [&](size_t k, HiLo<double> s) {
+    for (; next < order.size() && indices[order[next]] == k; ++next) sums[order[next]] = s;
+  });
+  return sums;
 }
 
 Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
@@ -163,6 +219,7 @@ Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
     case Statistic::kTdev:
       // Third differences of the phase's running sum: each is a sum of m
       // second differences of the phase. Every point of the span is used.
+      if (prepared.sum_hi.empty()) return row;  // prepared without them
       d.order = 3;
       d.hi = prepared.sum_hi.data();
       d.lo = prepared.sum_lo.data();
@@ -190,7 +247,7 @@ Deviation deviation(const PreparedGrid& prepared, Statistic s, int64_t m) {
 }
 
 int64_t frequency_count(const Grid& grid) {
-  const auto slots = static_cast<int64_t>(grid.values.size());
+  const auto slots = static_cast<int64_t>(slot_count(grid));
   if (grid.kind == DataKind::kFrequency) return slots;
   return slots > 0 ? slots - 1 : 0;
 }

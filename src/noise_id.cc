@@ -35,9 +35,6 @@ struct Series {
   std::vector<uint8_t> present;
 };
 
-int64_t count_present(const Series& z) {
-  return std::count(z.present.begin(), z.present.end(), uint8_t{1});
-}
 
 double first_present_value(const Grid& grid) {
   for (size_t i = 0; i < grid.values.size(); ++i) {
@@ -70,7 +67,7 @@ HiLo<double> second_difference(HiLo<double> a, HiLo<double> b, HiLo<double> c) {
 // before anything is summed.
 Series averaged(const PreparedGrid& p, int64_t m) {
   const Grid& grid = *p.grid;
-  const size_t slots = grid.values.size();
+  const size_t slots = slot_count(grid);
   const size_t step = static_cast<size_t>(m);
   Series z;
   // Exactly as long as it will be: at m = 1 it is the grid's length.
@@ -108,22 +105,118 @@ void difference(Series& z) {
   z.present.pop_back();
 }
 
-// Removes the least-squares polynomial of the index (degree 1: a frequency
-// drift; degree 2: the frequency offset and drift of phase data), which would
-// otherwise read as a steeper noise. Leaves z alone when the fit is singular.
-void remove_trend(Series& z, int degree) {
-  const size_t n = z.value.size();
-  const double centre = static_cast<double>(n - 1) / 2;
-  const double half = std::max(centre, 1.0);  // the index mapped onto [-1, 1]
+// The grid at factor m, point by point, as averaged() gives it: means of m
+// consecutive frequency slots (present only when all m are), or every m-th
+// phase slot less the first sample. Made again on each pass rather than
+// held, since at m = 1 it is as long as the grid.
+struct AveragedPoints {
+  const PreparedGrid* p = nullptr;
+  int64_t m = 1;
+  size_t length = 0;
+  double reference = 0;  // phase data: the first sample
+
+  // Point k's value, 0 for a point that is not there.
+  [[gnu::always_inline]] double value(size_t k, uint8_t& present) const {
+    const Grid& grid = *p->grid;
+    const size_t step = static_cast<size_t>(m);
+    if (grid.kind == DataKind::kPhase) {
+      const size_t i = k * step;
+      present = grid.present[i];
+      return present ? grid.values[i] - reference : 0;
+    }
+    const size_t start = k * step;
+    present = whole(*p, start, start + step);
+    const double sum =
+        minus(at(p->phase_hi, p->phase_lo, start + step), at(p->phase_hi, p->phase_lo, start)).hi;
+    return present ? sum / static_cast<double>(m) : 0;
+  }
+};
+
+AveragedPoints averaged_points(const PreparedGrid& p, int64_t m) {
+  const Grid& grid = *p.grid;
+  const size_t slots = slot_count(grid);
+  const auto step = static_cast<size_t>(m);
+  AveragedPoints a;
+  a.p = &p;
+  a.m = m;
+  a.length = grid.kind == DataKind::kPhase ? (slots + step - 1) / step : slots / step;
+  if (grid.kind == DataKind::kPhase) a.reference = first_present_value(grid);
+  return a;
+}
+
+// The averaged points less the least-squares polynomial of the index
+// (degree 1: a frequency drift; degree 2: the frequency offset and drift of
+// phase data), which would otherwise read as a steeper noise, and then
+// stepped between neighbours `steps` times (a step needs both neighbours).
+// `fit` is false when the fit was singular and the points stay as they are.
+struct DetrendedPoints {
+  AveragedPoints points;
+  bool fit = false;
+  int degree = 1;
+  double centre = 0;
+  double half = 1;  // the index mapped onto [-1, 1]
+  double coefficient[3] = {};
+
+  [[gnu::always_inline]] double value(size_t k, uint8_t& present) const {
+    const double z = points.value(k, present);
+    if (!fit || !present) return z;
+    const double u = (static_cast<double>(k) - centre) / half;
+    double f = 0;
+    for (int j = degree; j >= 0; --j) f = f * u + coefficient[j];
+    return z - f;
+  }
+
+  // Calls visit(k, value, present) for k = 0 .. length - 1 - steps, the
+  // points stepped `steps` times (at most 3).
+  template <typename F>
+  [[gnu::always_inline]] void walk(int steps, F visit) const {
+    double v[4] = {};
+    uint8_t p[4] = {};
+    for (size_t k = 0; k < points.length; ++k) {
+      for (int t = 0; t < steps; ++t) {
+        v[t] = v[t + 1];
+        p[t] = p[t + 1];
+      }
+      v[steps] = value(k, p[steps]);
+      if (k < static_cast<size_t>(steps)) continue;
+      double w[4];
+      uint8_t q[4];
+      for (int t = 0; t <= steps; ++t) {
+        w[t] = v[t];
+        q[t] = p[t];
+      }
+      for (int j = 1; j <= steps; ++j) {
+        for (int t = 0; t + j <= steps; ++t) {
+          const uint8_t both = q[t] && q[t + 1];
+          w[t] = both ? w[t + 1] - w[t] : 0;
+          q[t] = both;
+        }
+      }
+      visit(k - static_cast<size_t>(steps), w[0], q[0]);
+    }
+  }
+};
+
+// Fits the polynomial of `degree` to the points by least squares; leaves
+// them alone when the fit is singular.
+DetrendedPoints detrended(const AveragedPoints& points, int degree) {
+  DetrendedPoints z;
+  z.points = points;
+  z.degree = degree;
+  const size_t n = points.length;
+  z.centre = static_cast<double>(n - 1) / 2;
+  z.half = std::max(z.centre, 1.0);
   double power_sums[5] = {};
   double a[3][4] = {};  // normal equations, right-hand side in column 3
   for (size_t k = 0; k < n; ++k) {
-    if (!z.present[k]) continue;
-    const double u = (static_cast<double>(k) - centre) / half;
+    uint8_t present;
+    const double value = points.value(k, present);
+    if (!present) continue;
+    const double u = (static_cast<double>(k) - z.centre) / z.half;
     double p = 1;
     for (int j = 0; j <= 2 * degree; ++j) {
       power_sums[j] += p;
-      if (j <= degree) a[j][3] += p * z.value[k];
+      if (j <= degree) a[j][3] += p * value;
       p *= u;
     }
   }
@@ -136,7 +229,7 @@ void remove_trend(Series& z, int degree) {
     for (int row = col + 1; row < size; ++row) {
       if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
     }
-    if (!(std::fabs(a[pivot][col]) > 1e-12 * power_sums[0])) return;
+    if (!(std::fabs(a[pivot][col]) > 1e-12 * power_sums[0])) return z;
     std::swap(a[col], a[pivot]);
     for (int row = 0; row < size; ++row) {
       if (row == col) continue;
@@ -144,48 +237,50 @@ void remove_trend(Series& z, int degree) {
       for (int j = col; j < 4; ++j) a[row][j] -= factor * a[col][j];
     }
   }
-  for (size_t k = 0; k < n; ++k) {
-    if (!z.present[k]) continue;
-    const double u = (static_cast<double>(k) - centre) / half;
-    double fit = 0;
-    for (int j = degree; j >= 0; --j) fit = fit * u + a[j][3] / a[j][j];
-    z.value[k] -= fit;
-  }
+  for (int j = 0; j <= degree; ++j) z.coefficient[j] = a[j][3] / a[j][j];
+  z.fit = true;
+  return z;
 }
 
 // r1 = sum over neighbour pairs of (z_k - mean)(z_k+1 - mean), over the sum
-// of (z_k - mean)^2. With gaps the pair sum is scaled up to the n - 1 pairs
-// that n present points in a row would give. NaN without spread or pairs.
-double lag1_autocorrelation(const Series& z) {
+// of (z_k - mean)^2, for the points stepped `steps` times. With gaps the
+// pair sum is scaled up to the n - 1 pairs that n present points in a row
+// would give. NaN without spread or pairs.
+double lag1_autocorrelation(const DetrendedPoints& z, int steps) {
   double sum = 0;
   int64_t n = 0;
-  for (size_t k = 0; k < z.value.size(); ++k) {
-    if (!z.present[k]) continue;
-    sum += z.value[k];
+  z.walk(steps, [&](size_t, double value, uint8_t present) {
+    if (!present) return;
+    sum += value;
     ++n;
-  }
+  });
   const double mean = sum / static_cast<double>(n);
   double numerator = 0;
   double denominator = 0;
   int64_t pairs = 0;
-  for (size_t k = 0; k < z.value.size(); ++k) {
-    if (!z.present[k]) continue;
-    denominator += (z.value[k] - mean) * (z.value[k] - mean);
-    if (k + 1 < z.value.size() && z.present[k + 1]) {
-      numerator += (z.value[k] - mean) * (z.value[k + 1] - mean);
+  // Each pair is counted at its second point; the sums take their terms in
+  // the order of the first.
+  double before = 0;
+  uint8_t before_present = 0;
+  z.walk(steps, [&](size_t k, double value, uint8_t present) {
+    if (k > 0 && before_present && present) {
+      numerator += (before - mean) * (value - mean);
       ++pairs;
     }
-  }
+    if (present) denominator += (value - mean) * (value - mean);
+    before = value;
+    before_present = present;
+  });
   if (pairs == 0 || !(denominator > 0)) return std::numeric_limits<double>::quiet_NaN();
   return numerator * static_cast<double>(n - 1) / static_cast<double>(pairs) / denominator;
 }
 
-// Differences the series until it is stationary (delta < 0.25) or d_max
+// Differences the points until they are stationary (delta < 0.25) or d_max
 // times; delta = r1 / (1 + r1) estimates the exponent of (2 sin pi f)^-2delta.
-int autocorrelation_alpha(Series z, DataKind kind, int d_max, int alpha_min) {
-  remove_trend(z, kind == DataKind::kPhase ? 2 : 1);
+int autocorrelation_alpha(const AveragedPoints& points, DataKind kind, int d_max, int alpha_min) {
+  const DetrendedPoints z = detrended(points, kind == DataKind::kPhase ? 2 : 1);
   for (int d = 0;; ++d) {
-    const double r1 = lag1_autocorrelation(z);
+    const double r1 = lag1_autocorrelation(z, d);
     if (std::isnan(r1)) return kNoAlpha;
     const double delta = r1 / (1 + r1);
     if (delta < 0.25 || d >= d_max) {
@@ -194,8 +289,18 @@ int autocorrelation_alpha(Series z, DataKind kind, int d_max, int alpha_min) {
       // Steeper or bluer than the statistic can tell: the nearest it can.
       return static_cast<int>(std::clamp(alpha, static_cast<double>(alpha_min), 2.0));
     }
-    difference(z);
   }
+}
+
+// Points of the averaged grid that are there, up to `enough`.
+int64_t count_present(const AveragedPoints& points, int64_t enough) {
+  int64_t n = 0;
+  for (size_t k = 0; k < points.length && n < enough; ++k) {
+    uint8_t present;
+    points.value(k, present);
+    n += present;
+  }
+  return n;
 }
 
 // The expected ratio of the standard variance of n frequency averages to
@@ -212,7 +317,7 @@ double b1_expected(double n, int mu) {
 // for flicker PM. NaN when either has no term.
 double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
   const Grid& grid = *p.grid;
-  const size_t slots = grid.values.size();
+  const size_t slots = slot_count(grid);
   const size_t step = static_cast<size_t>(m);
   const bool phase = grid.kind == DataKind::kPhase;
   const auto starts = static_cast<int64_t>(slots) - 3 * m;  // about as many of either term
@@ -242,17 +347,34 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
     allan += d * d;
     ++allan_terms;
   }
-  double modified = 0;
-  int64_t modified_terms = 0;
+  // The running sums where the modified terms need them: from the prepared
+  // ones, or (a run that needs them for nothing else) made for these alone.
+  std::vector<size_t> starts_used;
   for (size_t i = 0; i + modified_span <= slots; i += stride) {
-    if (!whole(p, i, i + modified_span)) continue;
-    const HiLo<double> s0 = at(p.sum_hi, p.sum_lo, i);
-    const HiLo<double> s1 = at(p.sum_hi, p.sum_lo, i + step);
-    const HiLo<double> s2 = at(p.sum_hi, p.sum_lo, i + 2 * step);
-    const HiLo<double> s3 = at(p.sum_hi, p.sum_lo, i + 3 * step);
+    if (whole(p, i, i + modified_span)) starts_used.push_back(i);
+  }
+  std::vector<HiLo<double>> made;
+  if (p.sum_hi.empty()) {
+    std::vector<size_t> indices;
+    indices.reserve(4 * starts_used.size());
+    for (const size_t i : starts_used) {
+      for (size_t j = 0; j < 4; ++j) indices.push_back(i + j * step);
+    }
+    made = running_sums_at(p, indices);
+  }
+  auto sum_at = [&](size_t term, size_t j) {
+    return made.empty() ? at(p.sum_hi, p.sum_lo, starts_used[term] + j * step)
+                        : made[4 * term + j];
+  };
+  double modified = 0;
+  const auto modified_terms = static_cast<int64_t>(starts_used.size());
+  for (size_t t = 0; t < starts_used.size(); ++t) {
+    const HiLo<double> s0 = sum_at(t, 0);
+    const HiLo<double> s1 = sum_at(t, 1);
+    const HiLo<double> s2 = sum_at(t, 2);
+    const HiLo<double> s3 = sum_at(t, 3);
     const double d = minus(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
     modified += d * d;
-    ++modified_terms;
   }
   if (allan_terms == 0 || modified_terms == 0) return std::numeric_limits<double>::quiet_NaN();
   const double md = static_cast<double>(m);
@@ -309,12 +431,17 @@ int b1_alpha(const PreparedGrid& grid, const Series& averages, int64_t m) {
 
 int noise_alpha(const PreparedGrid& prepared, Statistic s, int64_t m) {
   const Grid& grid = *prepared.grid;
-  if (m < 1 || grid.values.empty() || grid.present.size() != grid.values.size()) return kNoAlpha;
+  const size_t slots = slot_count(grid);
+  // A prepared frequency grid may have given up its values for its phase.
+  const bool values = grid.values.size() == slots ||
+                      (grid.kind == DataKind::kFrequency && grid.values.empty());
+  if (m < 1 || slots == 0 || !values) return kNoAlpha;
   const bool hadamard = s == Statistic::kHdev || s == Statistic::kOhdev;
-  Series z = averaged(prepared, m);
-  if (count_present(z) >= kMinAutocorrelationPoints) {
-    return autocorrelation_alpha(std::move(z), grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
+  const AveragedPoints points = averaged_points(prepared, m);
+  if (count_present(points, kMinAutocorrelationPoints) >= kMinAutocorrelationPoints) {
+    return autocorrelation_alpha(points, grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
   }
+  Series z = averaged(prepared, m);
   if (grid.kind == DataKind::kPhase) difference(z);
   return b1_alpha(prepared, z, m);
 }
