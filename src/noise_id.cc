@@ -105,30 +105,57 @@ void difference(Series& z) {
   z.present.pop_back();
 }
 
-// The grid at factor m, point by point, as averaged() gives it: means of m
-// consecutive frequency slots (present only when all m are), or every m-th
-// phase slot less the first sample. Made again on each pass rather than
-// held, since at m = 1 it is as long as the grid.
+// Points of the series below are made a block at a time into a buffer, in
+// loops the compiler can vectorise, and summed from there in order.
+constexpr size_t kPointBlock = 512;
+
+// The grid at factor m, as averaged() gives it: means of m consecutive
+// frequency slots (present only when all m are), or every m-th phase slot
+// less the first sample. Made again on each pass rather than held, since at
+// m = 1 it is as long as the grid.
 struct AveragedPoints {
   const PreparedGrid* p = nullptr;
   int64_t m = 1;
   size_t length = 0;
   double reference = 0;  // phase data: the first sample
+  double inverse = 0;    // 1/m where that is exact (m a power of 2); else 0
 
-  // Point k's value, 0 for a point that is not there.
-  [[gnu::always_inline]] double value(size_t k, uint8_t& present) const {
+  // Points k0 .. k0 + count - 1; 0 for a point that is not there.
+  void fill(size_t k0, size_t count, double* value, uint8_t* present) const {
     const Grid& grid = *p->grid;
-    const size_t step = static_cast<size_t>(m);
+    const auto step = static_cast<size_t>(m);
     if (grid.kind == DataKind::kPhase) {
-      const size_t i = k * step;
-      present = grid.present[i];
-      return present ? grid.values[i] - reference : 0;
+      for (size_t i = 0; i < count; ++i) {
+        const size_t s = (k0 + i) * step;
+        present[i] = grid.present[s];
+        value[i] = present[i] ? grid.values[s] - reference : 0;
+      }
+      return;
     }
-    const size_t start = k * step;
-    present = whole(*p, start, start + step);
-    const double sum =
-        minus(at(p->phase_hi, p->phase_lo, start + step), at(p->phase_hi, p->phase_lo, start)).hi;
-    return present ? sum / static_cast<double>(m) : 0;
+    const double* hi = p->phase_hi.data();
+    const double* lo = p->phase_lo.data();
+    for (size_t i = 0; i < count; ++i) {
+      const size_t s = (k0 + i) * step;
+      value[i] = minus(HiLo<double>{hi[s + step], lo[s + step]}, HiLo<double>{hi[s], lo[s]}).hi;
+    }
+    // Dividing by a power of 2 and multiplying by its inverse round the
+    // same product once: the same bits.
+    if (inverse != 0) {
+      for (size_t i = 0; i < count; ++i) value[i] *= inverse;
+    } else {
+      const auto md = static_cast<double>(m);
+      for (size_t i = 0; i < count; ++i) value[i] /= md;
+    }
+    if (p->gap_prefix.empty()) {
+      std::fill(present, present + count, uint8_t{1});
+      return;
+    }
+    const int64_t* g = p->gap_prefix.data();
+    for (size_t i = 0; i < count; ++i) {
+      const size_t s = (k0 + i) * step;
+      present[i] = g[s + step] == g[s];
+      value[i] = present[i] ? value[i] : 0;
+    }
   }
 };
 
@@ -141,14 +168,16 @@ AveragedPoints averaged_points(const PreparedGrid& p, int64_t m) {
   a.m = m;
   a.length = grid.kind == DataKind::kPhase ? (slots + step - 1) / step : slots / step;
   if (grid.kind == DataKind::kPhase) a.reference = first_present_value(grid);
+  if ((step & (step - 1)) == 0) a.inverse = 1 / static_cast<double>(m);
   return a;
 }
 
 // The averaged points less the least-squares polynomial of the index
 // (degree 1: a frequency drift; degree 2: the frequency offset and drift of
 // phase data), which would otherwise read as a steeper noise, and then
-// stepped between neighbours `steps` times (a step needs both neighbours).
-// `fit` is false when the fit was singular and the points stay as they are.
+// stepped between neighbours (a step needs both neighbours), with the same
+// arithmetic as on a series held whole. `fit` is false when the fit was
+// singular and the points stay as they are.
 struct DetrendedPoints {
   AveragedPoints points;
   bool fit = false;
@@ -157,42 +186,59 @@ struct DetrendedPoints {
   double half = 1;  // the index mapped onto [-1, 1]
   double coefficient[3] = {};
 
-  [[gnu::always_inline]] double value(size_t k, uint8_t& present) const {
-    const double z = points.value(k, present);
-    if (!fit || !present) return z;
-    const double u = (static_cast<double>(k) - centre) / half;
-    double f = 0;
-    for (int j = degree; j >= 0; --j) f = f * u + coefficient[j];
-    return z - f;
+  // The index of points k0 .. k0 + count - 1 mapped onto [-1, 1].
+  void fill_u(size_t k0, size_t count, double* u) const {
+    for (size_t i = 0; i < count; ++i) u[i] = (static_cast<double>(k0 + i) - centre) / half;
   }
 
-  // Calls visit(k, value, present) for k = 0 .. length - 1 - steps, the
-  // points stepped `steps` times (at most 3).
+  void fill(size_t k0, size_t count, double* value, uint8_t* present) const {
+    points.fill(k0, count, value, present);
+    if (!fit) return;
+    double u[kPointBlock];
+    fill_u(k0, count, u);
+    for (size_t i = 0; i < count; ++i) {
+      double f = 0;
+      for (int j = degree; j >= 0; --j) f = f * u[i] + coefficient[j];
+      value[i] = present[i] ? value[i] - f : value[i];
+    }
+  }
+
+  // Calls visit(k, value, present, count) for points k .. k + count - 1 of
+  // the points stepped `steps` times (at most 3), block after block in
+  // order, k from 0 to length - 1 - steps.
   template <typename F>
-  [[gnu::always_inline]] void walk(int steps, F visit) const {
-    double v[4] = {};
-    uint8_t p[4] = {};
-    for (size_t k = 0; k < points.length; ++k) {
-      for (int t = 0; t < steps; ++t) {
-        v[t] = v[t + 1];
-        p[t] = p[t + 1];
+  void walk(int steps, F visit) const {
+    const auto d = static_cast<size_t>(steps);
+    double raw[kPointBlock + 3];
+    uint8_t raw_present[kPointBlock + 3];
+    double w[kPointBlock + 3];
+    uint8_t q[kPointBlock + 3];
+    size_t carried = 0;  // points of the block before, for the steps across
+    for (size_t k0 = 0; k0 < points.length; k0 += kPointBlock) {
+      const size_t count = std::min(kPointBlock, points.length - k0);
+      if (d == 0) {
+        fill(k0, count, w, q);
+        visit(k0, static_cast<const double*>(w), static_cast<const uint8_t*>(q), count);
+        continue;
       }
-      v[steps] = value(k, p[steps]);
-      if (k < static_cast<size_t>(steps)) continue;
-      double w[4];
-      uint8_t q[4];
-      for (int t = 0; t <= steps; ++t) {
-        w[t] = v[t];
-        q[t] = p[t];
-      }
-      for (int j = 1; j <= steps; ++j) {
-        for (int t = 0; t + j <= steps; ++t) {
+      fill(k0, count, raw + carried, raw_present + carried);
+      const size_t total = carried + count;
+      std::copy(raw, raw + total, w);
+      std::copy(raw_present, raw_present + total, q);
+      for (size_t j = 1; j <= d; ++j) {
+        for (size_t t = 0; t + j < total; ++t) {
           const uint8_t both = q[t] && q[t + 1];
           w[t] = both ? w[t + 1] - w[t] : 0;
           q[t] = both;
         }
       }
-      visit(k - static_cast<size_t>(steps), w[0], q[0]);
+      if (total > d) {
+        visit(k0 - carried, static_cast<const double*>(w), static_cast<const uint8_t*>(q),
+              total - d);
+      }
+      carried = std::min(d, total);
+      std::copy(raw + total - carried, raw + total, raw);
+      std::copy(raw_present + total - carried, raw_present + total, raw_present);
     }
   }
 };
@@ -208,18 +254,51 @@ DetrendedPoints detrended(const AveragedPoints& points, int degree) {
   z.half = std::max(z.centre, 1.0);
   double power_sums[5] = {};
   double a[3][4] = {};  // normal equations, right-hand side in column 3
-  for (size_t k = 0; k < n; ++k) {
-    uint8_t present;
-    const double value = points.value(k, present);
-    if (!present) continue;
-    const double u = (static_cast<double>(k) - z.centre) / z.half;
-    double p = 1;
-    for (int j = 0; j <= 2 * degree; ++j) {
-      power_sums[j] += p;
-      if (j <= degree) a[j][3] += p * value;
-      p *= u;
+  double value[kPointBlock];
+  uint8_t present[kPointBlock];
+  double u[kPointBlock];
+  // The sums in locals (so that they stay in registers), each taking its
+  // terms in index order; the powers of u as p *= u makes them from 1.
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, r0 = 0, r1 = 0, r2 = 0;
+  for (size_t k0 = 0; k0 < n; k0 += kPointBlock) {
+    const size_t count = std::min(kPointBlock, n - k0);
+    points.fill(k0, count, value, present);
+    z.fill_u(k0, count, u);
+    if (degree == 1) {
+      for (size_t i = 0; i < count; ++i) {
+        if (!present[i]) continue;
+        const double p1 = 1 * u[i];
+        s0 += 1;
+        r0 += 1 * value[i];
+        s1 += p1;
+        r1 += p1 * value[i];
+        s2 += p1 * u[i];
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) {
+        if (!present[i]) continue;
+        const double p1 = 1 * u[i];
+        const double p2 = p1 * u[i];
+        const double p3 = p2 * u[i];
+        s0 += 1;
+        r0 += 1 * value[i];
+        s1 += p1;
+        r1 += p1 * value[i];
+        s2 += p2;
+        r2 += p2 * value[i];
+        s3 += p3;
+        s4 += p3 * u[i];
+      }
     }
   }
+  power_sums[0] = s0;
+  power_sums[1] = s1;
+  power_sums[2] = s2;
+  power_sums[3] = s3;
+  power_sums[4] = s4;
+  a[0][3] = r0;
+  a[1][3] = r1;
+  a[2][3] = r2;
   const int size = degree + 1;
   for (int i = 0; i < size; ++i) {
     for (int j = 0; j < size; ++j) a[i][j] = power_sums[i + j];
@@ -247,12 +326,19 @@ DetrendedPoints detrended(const AveragedPoints& points, int degree) {
 // pair sum is scaled up to the n - 1 pairs that n present points in a row
 // would give. NaN without spread or pairs.
 double lag1_autocorrelation(const DetrendedPoints& z, int steps) {
+  // Sums run in locals within a block, so that they stay in registers.
   double sum = 0;
   int64_t n = 0;
-  z.walk(steps, [&](size_t, double value, uint8_t present) {
-    if (!present) return;
-    sum += value;
-    ++n;
+  z.walk(steps, [&](size_t, const double* value, const uint8_t* present, size_t count) {
+    double s = sum;
+    int64_t c = n;
+    for (size_t i = 0; i < count; ++i) {
+      if (!present[i]) continue;
+      s += value[i];
+      ++c;
+    }
+    sum = s;
+    n = c;
   });
   const double mean = sum / static_cast<double>(n);
   double numerator = 0;
@@ -262,14 +348,27 @@ double lag1_autocorrelation(const DetrendedPoints& z, int steps) {
   // the order of the first.
   double before = 0;
   uint8_t before_present = 0;
-  z.walk(steps, [&](size_t k, double value, uint8_t present) {
-    if (k > 0 && before_present && present) {
-      numerator += (before - mean) * (value - mean);
-      ++pairs;
+  z.walk(steps, [&](size_t k, const double* value, const uint8_t* present, size_t count) {
+    double num = numerator;
+    double den = denominator;
+    int64_t c = pairs;
+    double b = before;
+    uint8_t bp = before_present;
+    for (size_t i = 0; i < count; ++i) {
+      const double v = value[i];
+      if (k + i > 0 && bp && present[i]) {
+        num += (b - mean) * (v - mean);
+        ++c;
+      }
+      if (present[i]) den += (v - mean) * (v - mean);
+      b = v;
+      bp = present[i];
     }
-    if (present) denominator += (value - mean) * (value - mean);
-    before = value;
-    before_present = present;
+    numerator = num;
+    denominator = den;
+    pairs = c;
+    before = b;
+    before_present = bp;
   });
   if (pairs == 0 || !(denominator > 0)) return std::numeric_limits<double>::quiet_NaN();
   return numerator * static_cast<double>(n - 1) / static_cast<double>(pairs) / denominator;
@@ -292,13 +391,15 @@ int autocorrelation_alpha(const AveragedPoints& points, DataKind kind, int d_max
   }
 }
 
-// Points of the averaged grid that are there, up to `enough`.
+// Points of the averaged grid that are there, up to about `enough`.
 int64_t count_present(const AveragedPoints& points, int64_t enough) {
+  double value[kPointBlock];
+  uint8_t present[kPointBlock];
   int64_t n = 0;
-  for (size_t k = 0; k < points.length && n < enough; ++k) {
-    uint8_t present;
-    points.value(k, present);
-    n += present;
+  for (size_t k0 = 0; k0 < points.length && n < enough; k0 += kPointBlock) {
+    const size_t count = std::min(kPointBlock, points.length - k0);
+    points.fill(k0, count, value, present);
+    for (size_t i = 0; i < count; ++i) n += present[i];
   }
   return n;
 }
