@@ -2,11 +2,13 @@
 // that walks them.
 #include "median_select.h"
 
+#include <cmath>
 #include <numeric>
 
 namespace tauspan {
 
 double median_in_place(std::vector<double>& v) {
+  if (v.empty()) return std::nan("");
   const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
   std::nth_element(v.begin(), mid, v.end());
   if (v.size() % 2 == 1) return *mid;

@@ -17,7 +17,7 @@
 namespace tauspan {
 
 // The median of v (reordered); with an even count, the midpoint of the two
-// middle values. NaN ordering is left to std::nth_element.
+// middle values; NaN for none. NaN ordering is left to std::nth_element.
 double median_in_place(std::vector<double>& v);
 
 namespace median_detail {
