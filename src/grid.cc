@@ -31,8 +31,16 @@ double median_step(const SampleSeries& series) {
 // The slot of a time, unrounded.
 double position(double t, double t_first, double tau0) { return (t - t_first) / tau0; }
 
+// std::round(p), without a call for the positions of a grid: p - trunc(p)
+// is exact below 2^52, so the half is seen as std::round sees it.
+double round_position(double p) {
+  if (!(p >= 0 && p < 0x1p52)) return std::round(p);
+  const auto whole = static_cast<double>(static_cast<int64_t>(p));
+  return p - whole >= 0.5 ? whole + 1 : whole;
+}
+
 int64_t slot_of(double t, double t_first, double tau0) {
-  return static_cast<int64_t>(std::round(position(t, t_first, tau0)));
+  return static_cast<int64_t>(round_position(position(t, t_first, tau0)));
 }
 
 // The median step of jittered times is off by about the jitter over
@@ -45,23 +53,31 @@ int64_t slot_of(double t, double t_first, double tau0) {
 // taken to increase in file order; a sample behind its stage does not vote.
 // Exactly periodic times keep their period. A stage's votes are the samples
 // from where it began to where the next begins, made again for each pass of
-// the median.
+// the median; where they are all one number (exactly periodic times), that
+// is seen as they are first made and is the median.
 double refined_step(const SampleSeries& series, double tau0) {
   const double t_first = series.front().time;
   double begin = 16;
   double end = 32;
   size_t stage_start = 0;
+  size_t votes = 0;
+  double low = 0;
+  double high = 0;
   auto refine = [&](size_t stage_end) {
     const double stage_tau0 = tau0;
     const double stage_begin = begin;
-    const double m = median_of_walk([&](auto&& take) {
-      for (size_t i = stage_start; i < stage_end; ++i) {
-        const double p = position(series[i].time, t_first, stage_tau0);
-        if (p >= stage_begin) take((series[i].time - t_first) / std::round(p));
-      }
-    });
-    if (!std::isnan(m)) tau0 = m;  // NaN: no votes (a vote is never NaN)
+    if (votes > 0 && low == high && !(low == 0 && std::signbit(low))) {
+      tau0 = low;
+    } else if (votes > 0) {
+      tau0 = median_of_walk([&](auto&& take) {
+        for (size_t i = stage_start; i < stage_end; ++i) {
+          const double p = position(series[i].time, t_first, stage_tau0);
+          if (p >= stage_begin) take((series[i].time - t_first) / round_position(p));
+        }
+      });
+    }
     stage_start = stage_end;
+    votes = 0;
   };
   size_t i = 0;
   for (; i < series.size(); ++i) {
@@ -74,6 +90,13 @@ double refined_step(const SampleSeries& series, double tau0) {
         begin = end;
         end *= 2;
       }
+    }
+    if (p >= begin) {
+      // A vote is never NaN: p is finite and at least 16.
+      const double r = (series[i].time - t_first) / round_position(p);
+      low = votes == 0 ? r : std::min(low, r);
+      high = votes == 0 ? r : std::max(high, r);
+      ++votes;
     }
   }
   refine(i);
@@ -130,16 +153,24 @@ GridBuild make_grid_from(const SampleSeries& series, const GridSettings& setting
     return build;
   }
 
-  // Check every time before sizing anything, so that a stray huge time
-  // costs an error rather than a huge allocation.
+  // Every time is checked before anything is sized by it, so that a stray
+  // huge time costs an error rather than a huge allocation; a time error
+  // anywhere is the one reported. The same pass marks the slots, with the
+  // checks that may refuse the samples; the values come once nothing can
+  // fail, so that a consumed series is whole for every message. The marks
+  // have room reserved for the most slots allowed, which costs memory only
+  // as far as they are written.
   const double t_first = series.front().time;
   const auto count = static_cast<double>(series.size());
   const double max_position = std::min(kMaxSlotsPerSample * count + kSlotAllowance, 0x1p31);
+  g.present.reserve(static_cast<size_t>(max_position) + 1);
+  std::string refusal;  // two samples in a slot or a value that is not finite
   double last = 0;
   for (const Sample& s : series) {
     if (s.time < t_first) {
       build.error = "the sample at time " + number(s.time) +
                     " comes before the first sample (time " + number(t_first) + ")";
+      build.grid = Grid{};
       return build;
     }
     const double p = position(s.time, t_first, g.tau0);
@@ -148,38 +179,38 @@ GridBuild make_grid_from(const SampleSeries& series, const GridSettings& setting
                     " steps of tau0 " + number(g.tau0) + " after the first (time " +
                     number(t_first) + "): more slots than " + number(kMaxSlotsPerSample) +
                     " per sample plus " + number(kSlotAllowance) + " would be mostly gaps";
+      build.grid = Grid{};
       return build;
     }
     last = std::max(last, p);
-  }
-
-  // The slots first, with the checks that may refuse the samples; the values
-  // once nothing can fail, so that a consumed series is whole for every
-  // message.
-  const auto slots = static_cast<size_t>(std::round(last)) + 1;
-  g.present.assign(slots, 0);
-  for (const Sample& s : series) {
-    const auto k = static_cast<size_t>(slot_of(s.time, t_first, g.tau0));
+    if (!refusal.empty()) continue;
+    const auto k = static_cast<size_t>(round_position(p));
+    if (k >= g.present.size()) g.present.resize(k + 1, 0);
     if (g.present[k]) {
       const auto first = std::find_if(series.begin(), series.end(), [&](const Sample& o) {
         return static_cast<size_t>(slot_of(o.time, t_first, g.tau0)) == k;
       });
-      build.error = "samples at times " + number(first->time) + " and " + number(s.time) +
-                    " fall in one slot of tau0 " + number(g.tau0);
-      build.grid = Grid{};
-      return build;
+      refusal = "samples at times " + number(first->time) + " and " + number(s.time) +
+                " fall in one slot of tau0 " + number(g.tau0);
+      continue;
     }
     // v - f0 is exact when v lies within a factor 2 of f0 (Sterbenz).
     const double v = g.nominal != 0 ? s.value - g.nominal : s.value;
     if (!std::isfinite(v)) {
-      build.error = "the value " + number(s.value) + " at time " + number(s.time) +
-                    (std::isfinite(s.value) ? " is too far from the nominal frequency"
-                                            : " is not a finite number");
-      build.grid = Grid{};
-      return build;
+      refusal = "the value " + number(s.value) + " at time " + number(s.time) +
+                (std::isfinite(s.value) ? " is too far from the nominal frequency"
+                                        : " is not a finite number");
+      continue;
     }
     g.present[k] = 1;
   }
+  if (!refusal.empty()) {
+    build.error = refusal;
+    build.grid = Grid{};
+    return build;
+  }
+  const auto slots = static_cast<size_t>(std::round(last)) + 1;
+  g.present.resize(slots, 0);
   // Filled in file order, so that the pages of the values are first touched
   // as those of the samples go back. One more than the slots is reserved:
   // prepare_grid_taking_values turns the values into a prefix sum in place.

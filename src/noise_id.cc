@@ -140,7 +140,9 @@ struct AveragedPoints {
     }
     // Dividing by a power of 2 and multiplying by its inverse round the
     // same product once: the same bits.
-    if (inverse != 0) {
+    if (m == 1) {
+      // Already the mean.
+    } else if (inverse != 0) {
       for (size_t i = 0; i < count; ++i) value[i] *= inverse;
     } else {
       const auto md = static_cast<double>(m);
@@ -186,9 +188,14 @@ struct DetrendedPoints {
   double half = 1;  // the index mapped onto [-1, 1]
   double coefficient[3] = {};
 
-  // The index of points k0 .. k0 + count - 1 mapped onto [-1, 1].
+  // The index of points k0 .. k0 + count - 1 mapped onto [-1, 1]. The
+  // index is made as k0 + i in doubles (exact below 2^53), which vectorises
+  // where a conversion of each would not.
   void fill_u(size_t k0, size_t count, double* u) const {
-    for (size_t i = 0; i < count; ++i) u[i] = (static_cast<double>(k0 + i) - centre) / half;
+    const auto first = static_cast<double>(k0);
+    for (size_t i = 0; i < count; ++i) {
+      u[i] = ((first + static_cast<double>(static_cast<uint32_t>(i))) - centre) / half;
+    }
   }
 
   void fill(size_t k0, size_t count, double* value, uint8_t* present) const {
