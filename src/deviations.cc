@@ -17,6 +17,7 @@
 #include <limits>
 
 #include "difference_sums.h"
+#include "sample_blocks.h"
 #include "double_double.h"
 #include "theo1.h"
 #include "time_error.h"
@@ -45,6 +46,8 @@ void prepare_frequency(const Grid& g, std::vector<double>& hi, PreparedGrid& p) 
   const size_t slots = g.present.size();
   const double level = mean_value(g, hi);
   hi.resize(slots + 1);
+  p.phase_lo.reserve(slots + 1);
+  advise_huge_pages(p.phase_lo.data(), p.phase_lo.capacity() * sizeof(double));
   p.phase_lo.resize(slots + 1);
   RunningSum x;
   for (size_t k = 0; k <= slots; ++k) {

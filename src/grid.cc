@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 
 #include "median_select.h"
+#include "sample_blocks.h"
 
 namespace tauspan {
 namespace {
@@ -185,7 +186,11 @@ GridBuild make_grid_from(const SampleSeries& series, const GridSettings& setting
     last = std::max(last, p);
     if (!refusal.empty()) continue;
     const auto k = static_cast<size_t>(round_position(p));
-    if (k >= g.present.size()) g.present.resize(k + 1, 0);
+    if (k == g.present.size()) {
+      g.present.push_back(0);
+    } else if (k > g.present.size()) {
+      g.present.resize(k + 1, 0);
+    }
     if (g.present[k]) {
       const auto first = std::find_if(series.begin(), series.end(), [&](const Sample& o) {
         return static_cast<size_t>(slot_of(o.time, t_first, g.tau0)) == k;
@@ -215,6 +220,7 @@ GridBuild make_grid_from(const SampleSeries& series, const GridSettings& setting
   // as those of the samples go back. One more than the slots is reserved:
   // prepare_grid_taking_values turns the values into a prefix sum in place.
   g.values.reserve(slots + 1);
+  advise_huge_pages(g.values.data(), g.values.capacity() * sizeof(double));
   uintptr_t released = 0;
   for (size_t i = 0; i < series.size(); ++i) {
     const Sample& s = series[i];
