@@ -203,10 +203,26 @@ struct DetrendedPoints {
     if (!fit) return;
     double u[kPointBlock];
     fill_u(k0, count, u);
-    for (size_t i = 0; i < count; ++i) {
-      double f = 0;
-      for (int j = degree; j >= 0; --j) f = f * u[i] + coefficient[j];
-      value[i] = present[i] ? value[i] - f : value[i];
+    // Horner's steps from 0 written out for each degree, so that the loop
+    // vectorises; the same operations as a loop over the coefficients.
+    const double c0 = coefficient[0];
+    const double c1 = coefficient[1];
+    const double c2 = coefficient[2];
+    if (degree == 1) {
+      for (size_t i = 0; i < count; ++i) {
+        double f = 0;
+        f = f * u[i] + c1;
+        f = f * u[i] + c0;
+        value[i] = present[i] ? value[i] - f : value[i];
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) {
+        double f = 0;
+        f = f * u[i] + c2;
+        f = f * u[i] + c1;
+        f = f * u[i] + c0;
+        value[i] = present[i] ? value[i] - f : value[i];
+      }
     }
   }
 
