@@ -10,6 +10,7 @@
 
 #include "double_double.h"
 #include "intervals.h"
+#include "noise_points.h"
 
 namespace tauspan {
 namespace {
@@ -35,29 +36,9 @@ struct Series {
   std::vector<uint8_t> present;
 };
 
-
-double first_present_value(const Grid& grid) {
-  for (size_t i = 0; i < grid.values.size(); ++i) {
-    if (grid.present[i]) return grid.values[i];
-  }
-  return 0;
-}
-
-// Whether slots [begin, end) all hold a sample.
-bool whole(const PreparedGrid& p, size_t begin, size_t end) {
-  return p.gap_prefix.empty() || p.gap_prefix[end] == p.gap_prefix[begin];
-}
-
-// Entry k of a double-double prefix sum.
-HiLo<double> at(const std::vector<double>& hi, const std::vector<double>& lo, size_t k) {
-  return {hi[k], lo[k]};
-}
-
-HiLo<double> minus(HiLo<double> a, HiLo<double> b) { return add(a, HiLo<double>{-b.hi, -b.lo}); }
-
 // The second difference a - 2b + c of prefix-sum entries, as (a - b) - (b - c).
 HiLo<double> second_difference(HiLo<double> a, HiLo<double> b, HiLo<double> c) {
-  return minus(minus(a, b), minus(b, c));
+  return prefix_difference(prefix_difference(a, b), prefix_difference(b, c));
 }
 
 // The grid at factor m: means of m consecutive frequency slots (present only
@@ -83,9 +64,10 @@ Series averaged(const PreparedGrid& p, int64_t m) {
     return z;
   }
   for (size_t start = 0; start + step <= slots; start += step) {
-    const uint8_t all = whole(p, start, start + step);
-    const double sum =
-        minus(at(p.phase_hi, p.phase_lo, start + step), at(p.phase_hi, p.phase_lo, start)).hi;
+    const uint8_t all = slots_whole(p, start, start + step);
+    const double sum = prefix_difference(prefix_entry(p.phase_hi, p.phase_lo, start + step),
+                                         prefix_entry(p.phase_hi, p.phase_lo, start))
+                           .hi;
     z.value.push_back(all ? sum / static_cast<double>(m) : 0);
     z.present.push_back(all);
   }
@@ -103,245 +85,6 @@ void difference(Series& z) {
   }
   z.value.pop_back();
   z.present.pop_back();
-}
-
-// Points of the series below are made a block at a time into a buffer, in
-// loops the compiler can vectorise, and summed from there in order.
-constexpr size_t kPointBlock = 512;
-
-// The grid at factor m, as averaged() gives it: means of m consecutive
-// frequency slots (present only when all m are), or every m-th phase slot
-// less the first sample. Made again on each pass rather than held, since at
-// m = 1 it is as long as the grid.
-struct AveragedPoints {
-  const PreparedGrid* p = nullptr;
-  int64_t m = 1;
-  size_t length = 0;
-  double reference = 0;  // phase data: the first sample
-  double inverse = 0;    // 1/m where that is exact (m a power of 2); else 0
-
-  // Points k0 .. k0 + count - 1; 0 for a point that is not there.
-  void fill(size_t k0, size_t count, double* value, uint8_t* present) const {
-    const Grid& grid = *p->grid;
-    const auto step = static_cast<size_t>(m);
-    if (grid.kind == DataKind::kPhase) {
-      for (size_t i = 0; i < count; ++i) {
-        const size_t s = (k0 + i) * step;
-        present[i] = grid.present[s];
-        value[i] = present[i] ? grid.values[s] - reference : 0;
-      }
-      return;
-    }
-    const double* hi = p->phase_hi.data();
-    const double* lo = p->phase_lo.data();
-    for (size_t i = 0; i < count; ++i) {
-      const size_t s = (k0 + i) * step;
-      value[i] = minus(HiLo<double>{hi[s + step], lo[s + step]}, HiLo<double>{hi[s], lo[s]}).hi;
-    }
-    // Dividing by a power of 2 and multiplying by its inverse round the
-    // same product once: the same bits.
-    if (m == 1) {
-      // Already the mean.
-    } else if (inverse != 0) {
-      for (size_t i = 0; i < count; ++i) value[i] *= inverse;
-    } else {
-      const auto md = static_cast<double>(m);
-      for (size_t i = 0; i < count; ++i) value[i] /= md;
-    }
-    if (p->gap_prefix.empty()) {
-      std::fill(present, present + count, uint8_t{1});
-      return;
-    }
-    const int64_t* g = p->gap_prefix.data();
-    for (size_t i = 0; i < count; ++i) {
-      const size_t s = (k0 + i) * step;
-      present[i] = g[s + step] == g[s];
-      value[i] = present[i] ? value[i] : 0;
-    }
-  }
-};
-
-AveragedPoints averaged_points(const PreparedGrid& p, int64_t m) {
-  const Grid& grid = *p.grid;
-  const size_t slots = slot_count(grid);
-  const auto step = static_cast<size_t>(m);
-  AveragedPoints a;
-  a.p = &p;
-  a.m = m;
-  a.length = grid.kind == DataKind::kPhase ? (slots + step - 1) / step : slots / step;
-  if (grid.kind == DataKind::kPhase) a.reference = first_present_value(grid);
-  if ((step & (step - 1)) == 0) a.inverse = 1 / static_cast<double>(m);
-  return a;
-}
-
-// The averaged points less the least-squares polynomial of the index
-// (degree 1: a frequency drift; degree 2: the frequency offset and drift of
-// phase data), which would otherwise read as a steeper noise, and then
-// stepped between neighbours (a step needs both neighbours), with the same
-// arithmetic as on a series held whole. `fit` is false when the fit was
-// singular and the points stay as they are.
-struct DetrendedPoints {
-  AveragedPoints points;
-  bool fit = false;
-  int degree = 1;
-  double centre = 0;
-  double half = 1;  // the index mapped onto [-1, 1]
-  double coefficient[3] = {};
-
-  // The index of points k0 .. k0 + count - 1 mapped onto [-1, 1]. The
-  // index is made as k0 + i in doubles (exact below 2^53), which vectorises
-  // where a conversion of each would not.
-  void fill_u(size_t k0, size_t count, double* u) const {
-    const auto first = static_cast<double>(k0);
-    for (size_t i = 0; i < count; ++i) {
-      u[i] = ((first + static_cast<double>(static_cast<uint32_t>(i))) - centre) / half;
-    }
-  }
-
-  void fill(size_t k0, size_t count, double* value, uint8_t* present) const {
-    points.fill(k0, count, value, present);
-    if (!fit) return;
-    double u[kPointBlock];
-    fill_u(k0, count, u);
-    // Horner's steps from 0 written out for each degree, so that the loop
-    // vectorises; the same operations as a loop over the coefficients.
-    const double c0 = coefficient[0];
-    const double c1 = coefficient[1];
-    const double c2 = coefficient[2];
-    if (degree == 1) {
-      for (size_t i = 0; i < count; ++i) {
-        double f = 0;
-        f = f * u[i] + c1;
-        f = f * u[i] + c0;
-        value[i] = present[i] ? value[i] - f : value[i];
-      }
-    } else {
-      for (size_t i = 0; i < count; ++i) {
-        double f = 0;
-        f = f * u[i] + c2;
-        f = f * u[i] + c1;
-        f = f * u[i] + c0;
-        value[i] = present[i] ? value[i] - f : value[i];
-      }
-    }
-  }
-
-  // Calls visit(k, value, present, count) for points k .. k + count - 1 of
-  // the points stepped `steps` times (at most 3), block after block in
-  // order, k from 0 to length - 1 - steps.
-  template <typename F>
-  void walk(int steps, F visit) const {
-    const auto d = static_cast<size_t>(steps);
-    double raw[kPointBlock + 3];
-    uint8_t raw_present[kPointBlock + 3];
-    double w[kPointBlock + 3];
-    uint8_t q[kPointBlock + 3];
-    size_t carried = 0;  // points of the block before, for the steps across
-    for (size_t k0 = 0; k0 < points.length; k0 += kPointBlock) {
-      const size_t count = std::min(kPointBlock, points.length - k0);
-      if (d == 0) {
-        fill(k0, count, w, q);
-        visit(k0, static_cast<const double*>(w), static_cast<const uint8_t*>(q), count);
-        continue;
-      }
-      fill(k0, count, raw + carried, raw_present + carried);
-      const size_t total = carried + count;
-      std::copy(raw, raw + total, w);
-      std::copy(raw_present, raw_present + total, q);
-      for (size_t j = 1; j <= d; ++j) {
-        for (size_t t = 0; t + j < total; ++t) {
-          const uint8_t both = q[t] && q[t + 1];
-          w[t] = both ? w[t + 1] - w[t] : 0;
-          q[t] = both;
-        }
-      }
-      if (total > d) {
-        visit(k0 - carried, static_cast<const double*>(w), static_cast<const uint8_t*>(q),
-              total - d);
-      }
-      carried = std::min(d, total);
-      std::copy(raw + total - carried, raw + total, raw);
-      std::copy(raw_present + total - carried, raw_present + total, raw_present);
-    }
-  }
-};
-
-// Fits the polynomial of `degree` to the points by least squares; leaves
-// them alone when the fit is singular.
-DetrendedPoints detrended(const AveragedPoints& points, int degree) {
-  DetrendedPoints z;
-  z.points = points;
-  z.degree = degree;
-  const size_t n = points.length;
-  z.centre = static_cast<double>(n - 1) / 2;
-  z.half = std::max(z.centre, 1.0);
-  double power_sums[5] = {};
-  double a[3][4] = {};  // normal equations, right-hand side in column 3
-  double value[kPointBlock];
-  uint8_t present[kPointBlock];
-  double u[kPointBlock];
-  // The sums in locals (so that they stay in registers), each taking its
-  // terms in index order; the powers of u as p *= u makes them from 1.
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, r0 = 0, r1 = 0, r2 = 0;
-  for (size_t k0 = 0; k0 < n; k0 += kPointBlock) {
-    const size_t count = std::min(kPointBlock, n - k0);
-    points.fill(k0, count, value, present);
-    z.fill_u(k0, count, u);
-    if (degree == 1) {
-      for (size_t i = 0; i < count; ++i) {
-        if (!present[i]) continue;
-        const double p1 = 1 * u[i];
-        s0 += 1;
-        r0 += 1 * value[i];
-        s1 += p1;
-        r1 += p1 * value[i];
-        s2 += p1 * u[i];
-      }
-    } else {
-      for (size_t i = 0; i < count; ++i) {
-        if (!present[i]) continue;
-        const double p1 = 1 * u[i];
-        const double p2 = p1 * u[i];
-        const double p3 = p2 * u[i];
-        s0 += 1;
-        r0 += 1 * value[i];
-        s1 += p1;
-        r1 += p1 * value[i];
-        s2 += p2;
-        r2 += p2 * value[i];
-        s3 += p3;
-        s4 += p3 * u[i];
-      }
-    }
-  }
-  power_sums[0] = s0;
-  power_sums[1] = s1;
-  power_sums[2] = s2;
-  power_sums[3] = s3;
-  power_sums[4] = s4;
-  a[0][3] = r0;
-  a[1][3] = r1;
-  a[2][3] = r2;
-  const int size = degree + 1;
-  for (int i = 0; i < size; ++i) {
-    for (int j = 0; j < size; ++j) a[i][j] = power_sums[i + j];
-  }
-  for (int col = 0; col < size; ++col) {
-    int pivot = col;
-    for (int row = col + 1; row < size; ++row) {
-      if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
-    }
-    if (!(std::fabs(a[pivot][col]) > 1e-12 * power_sums[0])) return z;
-    std::swap(a[col], a[pivot]);
-    for (int row = 0; row < size; ++row) {
-      if (row == col) continue;
-      const double factor = a[row][col] / a[col][col];
-      for (int j = col; j < 4; ++j) a[row][j] -= factor * a[col][j];
-    }
-  }
-  for (int j = 0; j <= degree; ++j) z.coefficient[j] = a[j][3] / a[j][j];
-  z.fit = true;
-  return z;
 }
 
 // r1 = sum over neighbour pairs of (z_k - mean)(z_k+1 - mean), over the sum
@@ -414,19 +157,6 @@ int autocorrelation_alpha(const AveragedPoints& points, DataKind kind, int d_max
   }
 }
 
-// Points of the averaged grid that are there, up to about `enough`.
-int64_t count_present(const AveragedPoints& points, int64_t enough) {
-  double value[kPointBlock];
-  uint8_t present[kPointBlock];
-  int64_t n = 0;
-  for (size_t k0 = 0; k0 < points.length && n < enough; k0 += kPointBlock) {
-    const size_t count = std::min(kPointBlock, points.length - k0);
-    points.fill(k0, count, value, present);
-    for (size_t i = 0; i < count; ++i) n += present[i];
-  }
-  return n;
-}
-
 // The expected ratio of the standard variance of n frequency averages to
 // their Allan variance, for an Allan variance that goes as tau^mu.
 double b1_expected(double n, int mu) {
@@ -463,9 +193,10 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
       const double* x = grid.values.data() + i;
       d = (x[2 * step] - x[step]) - (x[step] - x[0]);
     } else {
-      if (!whole(p, i, i + 2 * step)) continue;
-      d = second_difference(at(p.phase_hi, p.phase_lo, i + 2 * step),
-                            at(p.phase_hi, p.phase_lo, i + step), at(p.phase_hi, p.phase_lo, i))
+      if (!slots_whole(p, i, i + 2 * step)) continue;
+      d = second_difference(prefix_entry(p.phase_hi, p.phase_lo, i + 2 * step),
+                            prefix_entry(p.phase_hi, p.phase_lo, i + step),
+                            prefix_entry(p.phase_hi, p.phase_lo, i))
               .hi;
     }
     allan += d * d;
@@ -475,7 +206,7 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
   // ones, or (a run that needs them for nothing else) made for these alone.
   std::vector<size_t> starts_used;
   for (size_t i = 0; i + modified_span <= slots; i += stride) {
-    if (whole(p, i, i + modified_span)) starts_used.push_back(i);
+    if (slots_whole(p, i, i + modified_span)) starts_used.push_back(i);
   }
   std::vector<HiLo<double>> made;
   if (p.sum_hi.empty()) {
@@ -487,7 +218,7 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
     made = running_sums_at(p, indices);
   }
   auto sum_at = [&](size_t term, size_t j) {
-    return made.empty() ? at(p.sum_hi, p.sum_lo, starts_used[term] + j * step)
+    return made.empty() ? prefix_entry(p.sum_hi, p.sum_lo, starts_used[term] + j * step)
                         : made[4 * term + j];
   };
   double modified = 0;
@@ -497,7 +228,8 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
     const HiLo<double> s1 = sum_at(t, 1);
     const HiLo<double> s2 = sum_at(t, 2);
     const HiLo<double> s3 = sum_at(t, 3);
-    const double d = minus(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
+    const double d =
+        prefix_difference(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
     modified += d * d;
   }
   if (allan_terms == 0 || modified_terms == 0) return std::numeric_limits<double>::quiet_NaN();

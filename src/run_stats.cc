@@ -8,7 +8,6 @@
 #include <limits>
 #include <vector>
 
-#include "/tmp/statmem/hwm.h"
 #include "console.h"
 #include "progress.h"
 #include "sweep_estimate.h"
@@ -202,9 +201,7 @@ int run_statistic(const std::string& path, const std::string& base, const StatsS
 int read_and_compute(const std::string& path, const RunSettings& settings,
                      const StatsSettings& stats, ProtectedFiles& protected_files,
                      SeriesSource source, StatsWatch& watch, Outputs& out) {
-  hwm("start");
   SeriesRead read = source(path, settings, nullptr, nullptr);
-  hwm("read");
   if (const int status = check_sample_count(path, read, settings); status >= 0) return status;
   const std::string base = result_base(path, settings.output_dir);
   // A file that was read is data from now on, whatever made it.
@@ -217,7 +214,6 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   // The series goes back as the grid fills: the grid holds what is needed
   // from here on.
   GridBuild built = make_grid(std::move(read.samples), grid_settings);
-  hwm("grid");
   if (!built.error.empty()) {
     report("cannot place the samples of '" + path + "' on a grid: " + built.error);
     return kFailed;
@@ -238,7 +234,6 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   // After the long-term series, which is made from the values that this
   // turns into the phase of frequency data.
   const PreparedGrid prepared = prepare_grid_taking_values(grid, running_sums);
-  hwm("prepared");
   watch.path = path;
   watch.slots = static_cast<double>(slot_count(grid));
   for (const Statistic s : stats.statistics) {
@@ -264,7 +259,6 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
         write_stats_plot(path, base, stats, grid, curves, protected_files, out.picture);
     if (plot_status > status) status = plot_status;
   }
-  hwm("end");
   return status;
 }
 

@@ -103,7 +103,8 @@ TEST(MakeGrid, RefusesWhatCannotBeAGridNamingTheTimesOrValues) {
       {at_times({5, 6, 4.75}), 1, "the sample at time 4.75 comes before the first sample (time 5)"},
       // A wrong time is reported before a shared slot or a bad value met
       // earlier.
-      {at_times({0, 1, 1.4, -3}), 1, "the sample at time -3 comes before the first sample (time 0)"},
+      {at_times({0, 1, 1.4, -3}), 1,
+       "the sample at time -3 comes before the first sample (time 0)"},
       {{{0, 1}, {1, inf}, {2, 1}, {1e300, 1}}, 1,
        "the sample at time 1e+300 lies 1e+300 steps of tau0 1 after the first (time 0): "
        "more slots than 8 per sample plus 4194304 would be mostly gaps"},
