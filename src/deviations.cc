@@ -58,39 +58,56 @@ void prepare_frequency(const Grid& g, std::vector<double>& hi, PreparedGrid& p) 
   }
 }
 
-// Calls f(k, s) for s the running sum over the first k phase points, k = 0
-// to `last` in order (see PreparedGrid::sum_hi; `last` at most its last
-// index). Frequency data add up the phase as prepared; phase data x less a
-// straight line through the first and last samples.
-template <typename F>
-void walk_running_sums(const PreparedGrid& p, size_t last, F f) {
-  const Grid& g = *p.grid;
-  RunningSum sum;
-  if (g.kind == DataKind::kFrequency) {
-    for (size_t k = 0; k <= last; ++k) {
-      f(k, sum.sum);
-      if (k < p.phase_hi.size()) sum.add({p.phase_hi[k], p.phase_lo[k]});
+// The running sum over the first k phase points (see PreparedGrid::sum_hi),
+// stepped along k from any k whose state is known. Frequency data add up
+// the phase as prepared; phase data x less a straight line through the
+// first and last samples.
+class SumWalk {
+ public:
+  explicit SumWalk(const PreparedGrid& p) : p_(p), g_(*p.grid) {
+    if (g_.kind == DataKind::kFrequency) return;
+    const size_t slots = g_.values.size();
+    while (first_ < slots && !g_.present[first_]) ++first_;
+    size_t end = slots;
+    while (end > first_ && !g_.present[end - 1]) --end;
+    start_ = first_ < slots ? g_.values[first_] : 0;
+    slope_ = end > first_ + 1
+                 ? (g_.values[end - 1] - start_) / static_cast<double>(end - 1 - first_)
+                 : 0;
+  }
+
+  size_t index() const { return k_; }
+  const RunningSum& sum() const { return sum_; }
+  void reset(size_t k, const SumMark& mark) {
+    k_ = k;
+    sum_.sum = {mark.hi, mark.lo};
+    sum_.since_fold = mark.since_fold;
+  }
+
+  // Adds point k and moves on to k + 1.
+  [[gnu::always_inline]] void step() {
+    const size_t k = k_++;
+    if (g_.kind == DataKind::kFrequency) {
+      if (k < p_.phase_hi.size()) sum_.add({p_.phase_hi[k], p_.phase_lo[k]});
+      return;
     }
-    return;
-  }
-  const size_t slots = g.values.size();
-  size_t first = 0;
-  while (first < slots && !g.present[first]) ++first;
-  size_t end = slots;
-  while (end > first && !g.present[end - 1]) --end;
-  const double start = first < slots ? g.values[first] : 0;
-  const double slope =
-      end > first + 1 ? (g.values[end - 1] - start) / static_cast<double>(end - 1 - first) : 0;
-  for (size_t k = 0; k <= last; ++k) {
-    f(k, sum.sum);
-    if (k == slots || !g.present[k]) continue;
+    if (k >= g_.values.size() || !g_.present[k]) return;
     // x - start - slope * (k - first), in double-double.
-    const HiLo<double> d = two_sum(g.values[k], -start);
-    const HiLo<double> line = two_product(slope, static_cast<double>(k - first));
+    const HiLo<double> d = two_sum(g_.values[k], -start_);
+    const HiLo<double> line = two_product(slope_, static_cast<double>(k - first_));
     const HiLo<double> r = two_sum(d.hi, -line.hi);
-    sum.add({r.hi, (d.lo + r.lo) - line.lo});
+    sum_.add({r.hi, (d.lo + r.lo) - line.lo});
   }
-}
+
+ private:
+  const PreparedGrid& p_;
+  const Grid& g_;
+  size_t first_ = 0;
+  double start_ = 0;
+  double slope_ = 0;
+  size_t k_ = 0;
+  RunningSum sum_;
+};
 
 // The running sums' last index: slots + 1 for frequency data, slots for phase.
 size_t last_running_sum(const Grid& g) {
@@ -101,10 +118,22 @@ void prepare_running_sums(PreparedGrid& p) {
   const size_t last = last_running_sum(*p.grid);
   p.sum_hi.resize(last + 1);
   p.sum_lo.resize(last + 1);
-  walk_running_sums(p, last, [&](size_t k, HiLo<double> s) {
-    p.sum_hi[k] = s.hi;
-    p.sum_lo[k] = s.lo;
-  });
+  SumWalk w(p);
+  for (size_t k = 0; k <= last; ++k, w.step()) {
+    p.sum_hi[k] = w.sum().sum.hi;
+    p.sum_lo[k] = w.sum().sum.lo;
+  }
+}
+
+void prepare_sum_marks(PreparedGrid& p) {
+  const size_t last = last_running_sum(*p.grid);
+  p.sum_marks.reserve(last / kSumMarkEvery + 1);
+  SumWalk w(p);
+  for (size_t k = 0; k <= last; ++k, w.step()) {
+    if (k % kSumMarkEvery == 0) {
+      p.sum_marks.push_back({w.sum().sum.hi, w.sum().sum.lo, w.sum().since_fold});
+    }
+  }
 }
 
 void prepare_gaps(const Grid& grid, PreparedGrid& p) {
@@ -154,7 +183,11 @@ PreparedGrid prepare_grid_taking_values(Grid& grid, bool running_sums) {
     grid.values = std::vector<double>();
     prepare_frequency(grid, p.phase_hi, p);
   }
-  if (running_sums) prepare_running_sums(p);
+  if (running_sums) {
+    prepare_running_sums(p);
+  } else {
+    prepare_sum_marks(p);
+  }
   prepare_gaps(grid, p);
   return p;
 }
@@ -162,16 +195,23 @@ PreparedGrid prepare_grid_taking_values(Grid& grid, bool running_sums) {
 std::vector<HiLo<double>> running_sums_at(const PreparedGrid& p,
                                           const std::vector<size_t>& indices) {
   std::vector<HiLo<double>> sums(indices.size());
-  if (indices.empty()) return sums;
   std::vector<size_t> order(indices.size());
   for (size_t j = 0; j < order.size(); ++j) order[j] = j;
   std::sort(order.begin(), order.end(),
             [&](size_t a, size_t b) { return indices[a] < indices[b]; });
-  const size_t last = std::min(indices[order.back()], last_running_sum(*p.grid));
-  size_t next = 0;
-  walk_running_sums(p, last, [&](size_t k, HiLo<double> s) {
-    for (; next < order.size() && indices[order[next]] == k; ++next) sums[order[next]] = s;
-  });
+  const size_t last = last_running_sum(*p.grid);
+  SumWalk w(p);
+  for (const size_t j : order) {
+    const size_t k = indices[j];
+    if (k > last) break;
+    // From the nearest mark at or before k, when that is ahead.
+    const size_t mark = k / kSumMarkEvery;
+    if (mark < p.sum_marks.size() && mark * kSumMarkEvery > w.index()) {
+      w.reset(mark * kSumMarkEvery, p.sum_marks[mark]);
+    }
+    while (w.index() < k) w.step();
+    sums[j] = w.sum().sum;
+  }
   return sums;
 }
 
