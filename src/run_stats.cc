@@ -85,6 +85,10 @@ void rows_done(StatsWatch& w, double modelled_seconds) {
   }
 }
 
+// Rows of one statistic beyond which the running sums are kept (16 bytes a
+// slot) rather than made again where the noise identification needs them.
+constexpr size_t kRowsForRunningSums = 64;
+
 // The slot width: -tau0 when given; with row numbers as time, one row
 // (the time multiplier); otherwise 0, which leaves it to the samples.
 double grid_tau0(const RunSettings& settings, const StatsSettings& stats) {
@@ -229,7 +233,11 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
       long_term = prepare_long_term(grid);
       long_term_made = true;
     }
-    running_sums |= s == Statistic::kMdev || s == Statistic::kTdev;
+    // Without mdev and tdev the running sums serve only the noise
+    // identification of rows with few averages, which makes the few it
+    // needs from marks; a statistic of many rows looks them up instead.
+    running_sums |= s == Statistic::kMdev || s == Statistic::kTdev ||
+                    averaging_factors(stats, s, grid).size() > kRowsForRunningSums;
   }
   // After the long-term series, which is made from the values that this
   // turns into the phase of frequency data.
