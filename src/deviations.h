@@ -3,10 +3,12 @@
 #ifndef TAUSPAN_DEVIATIONS_H_
 #define TAUSPAN_DEVIATIONS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
+#include "double_double.h"
 #include "grid.h"
 
 namespace tauspan {
@@ -39,6 +41,16 @@ std::string_view statistic_name(Statistic s);
 // The statistic of a name; false for an unknown one.
 bool parse_statistic(std::string_view name, Statistic& s);
 
+// The state of the running sums (see PreparedGrid::sum_hi) at an index that
+// is a multiple of kSumMarkEvery: where the sums are not kept, these marks
+// let running_sums_at make any of them in at most that many steps.
+struct SumMark {
+  double hi = 0;
+  double lo = 0;
+  int since_fold = 0;  // see RunningSum
+};
+inline constexpr size_t kSumMarkEvery = 32;
+
 // What every statistic shares, built once per grid (prefix sums and the
 // like); the grid must outlive it. Its fields belong to the statistics code.
 // Sums are double-double (hi + lo) and exclude a level that no statistic
@@ -51,15 +63,35 @@ struct PreparedGrid {
   std::vector<double> phase_lo;
   // The running sum over the first k phase points (frequency data: of the
   // phase above, k = 0..slots + 1; phase data: of x less a straight line
-  // through the first and last samples, k = 0..slots), for mdev and tdev.
+  // through the first and last samples, k = 0..slots), for mdev and tdev;
+  // empty when prepared without it.
   std::vector<double> sum_hi;
   std::vector<double> sum_lo;
+  // Where the running sums are not kept: their state at every
+  // kSumMarkEvery-th index (under a byte a slot).
+  std::vector<SumMark> sum_marks;
   // Gaps among the first k slots, k = 0..slots; empty for a grid without gaps.
   std::vector<int64_t> gap_prefix;
 };
 // O(slots); about 32 bytes a slot for frequency data, 16 for phase data,
 // 8 more when there are gaps.
 PreparedGrid prepare_grid(const Grid& grid);
+// The same sums for a run, in less memory: the running sums only when
+// `running_sums` (mdev and tdev need them; deviation() gives those no terms
+// without), and a frequency grid's values become the phase in place, so
+// that grid.values is left empty (the statistics of a prepared frequency
+// grid read the sums only). 16 bytes a slot for frequency data, 0 for phase
+// data, 16 more with the running sums (under 1 for their marks without)
+// and 8 more with gaps.
+PreparedGrid prepare_grid_taking_values(Grid& grid, bool running_sums);
+
+// The running sums (see PreparedGrid::sum_hi) at the given indices, in their
+// order, with the same bits as prepare_grid gives them but without holding
+// them all: from the marks of a lean preparation, at most kSumMarkEvery
+// steps for each; without marks, one walk of O(slots). An index past the
+// last gives no sum.
+std::vector<HiLo<double>> running_sums_at(const PreparedGrid& prepared,
+                                          const std::vector<size_t>& indices);
 
 // One row of a statistic: averaging factor m, tau = m * tau0, the deviation
 // (NaN when no term could be formed) and the number of terms used.

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <numeric>
+#include <sys/mman.h>
+
+#include "median_select.h"
+#include "sample_blocks.h"
 
 namespace tauspan {
 namespace {
@@ -16,31 +19,29 @@ std::string number(double x) {
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
 }
 
-// The median of v (reordered); with an even count, the midpoint of the two
-// middle values.
-double median(std::vector<double>& v) {
-  const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  if (v.size() % 2 == 1) return *mid;
-  return std::midpoint(*std::max_element(v.begin(), mid), *mid);
-}
-
 // The median of the steps between consecutive times, in file order; NaN for
-// fewer than two samples.
+// fewer than two samples. Walked rather than copied: the steps would cost
+// half the samples' memory again.
 double median_step(const SampleSeries& series) {
   if (series.size() < 2) return std::nan("");
-  std::vector<double> steps(series.size() - 1);
-  for (size_t i = 0; i + 1 < series.size(); ++i) {
-    steps[i] = series[i + 1].time - series[i].time;
-  }
-  return median(steps);
+  return median_of_walk([&](auto&& take) {
+    for (size_t i = 0; i + 1 < series.size(); ++i) take(series[i + 1].time - series[i].time);
+  });
 }
 
 // The slot of a time, unrounded.
 double position(double t, double t_first, double tau0) { return (t - t_first) / tau0; }
 
+// std::round(p), without a call for the positions of a grid: p - trunc(p)
+// is exact below 2^52, so the half is seen as std::round sees it.
+double round_position(double p) {
+  if (!(p >= 0 && p < 0x1p52)) return std::round(p);
+  const auto whole = static_cast<double>(static_cast<int64_t>(p));
+  return p - whole >= 0.5 ? whole + 1 : whole;
+}
+
 int64_t slot_of(double t, double t_first, double tau0) {
-  return static_cast<int64_t>(std::round(position(t, t_first, tau0)));
+  return static_cast<int64_t>(round_position(position(t, t_first, tau0)));
 }
 
 // The median step of jittered times is off by about the jitter over
@@ -51,36 +52,78 @@ int64_t slot_of(double t, double t_first, double tau0) {
 // (t - t_first) / slot, and the median of those is the next estimate. The
 // errors of an estimate shrink as fast as the slot numbers grow. Times are
 // taken to increase in file order; a sample behind its stage does not vote.
-// Exactly periodic times keep their period.
+// Exactly periodic times keep their period. A stage's votes are the samples
+// from where it began to where the next begins, made again for each pass of
+// the median; where they are all one number (exactly periodic times), that
+// is seen as they are first made and is the median.
 double refined_step(const SampleSeries& series, double tau0) {
   const double t_first = series.front().time;
-  std::vector<double> ratios;
   double begin = 16;
   double end = 32;
-  auto refine = [&] {
-    if (!ratios.empty()) tau0 = median(ratios);
-    ratios.clear();
+  size_t stage_start = 0;
+  size_t votes = 0;
+  double low = 0;
+  double high = 0;
+  auto refine = [&](size_t stage_end) {
+    const double stage_tau0 = tau0;
+    const double stage_begin = begin;
+    if (votes > 0 && low == high && !(low == 0 && std::signbit(low))) {
+      tau0 = low;
+    } else if (votes > 0) {
+      tau0 = median_of_walk([&](auto&& take) {
+        for (size_t i = stage_start; i < stage_end; ++i) {
+          const double p = position(series[i].time, t_first, stage_tau0);
+          if (p >= stage_begin) take((series[i].time - t_first) / round_position(p));
+        }
+      });
+    }
+    stage_start = stage_end;
+    votes = 0;
   };
-  for (const Sample& s : series) {
-    double p = position(s.time, t_first, tau0);
+  size_t i = 0;
+  for (; i < series.size(); ++i) {
+    double p = position(series[i].time, t_first, tau0);
     if (!std::isfinite(p)) break;
     if (p >= end) {
-      refine();
-      p = position(s.time, t_first, tau0);
+      refine(i);
+      p = position(series[i].time, t_first, tau0);
       while (p >= end) {
         begin = end;
         end *= 2;
       }
     }
-    if (p >= begin) ratios.push_back((s.time - t_first) / std::round(p));
+    if (p >= begin) {
+      // A vote is never NaN: p is finite and at least 16.
+      const double r = (series[i].time - t_first) / round_position(p);
+      low = votes == 0 ? r : std::min(low, r);
+      high = votes == 0 ? r : std::max(high, r);
+      ++votes;
+    }
   }
-  refine();
+  refine(i);
   return tau0;
 }
 
-}  // namespace
+// Samples placed between releases of the pages they came from: 4 MB of them.
+constexpr size_t kReleaseEvery = size_t{1} << 18;
+constexpr uintptr_t kReleaseAlign = uintptr_t{1} << 21;  // whole huge pages
 
-GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
+// Gives back to the system the whole pages among the first `upto` samples
+// that are not yet given back (from `*released` on); they read as zeros
+// after, and nothing reads them again.
+void release_samples(const SampleSeries& series, size_t upto, uintptr_t* released) {
+  const auto base = reinterpret_cast<uintptr_t>(series.data());
+  const uintptr_t from = std::max(*released, (base + kReleaseAlign - 1) & ~(kReleaseAlign - 1));
+  const uintptr_t to = (base + upto * sizeof(Sample)) & ~(kReleaseAlign - 1);
+  if (to <= from) return;
+  // A failure only leaves the pages where they were.
+  ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  *released = to;
+}
+
+// make_grid; with `consume`, the samples' pages are given back as they are
+// placed, so that the series and the grid are not held whole at once.
+GridBuild make_grid_from(const SampleSeries& series, const GridSettings& settings, bool consume) {
   GridBuild build;
   Grid& g = build.grid;
   g.kind = settings.kind;
@@ -111,16 +154,24 @@ GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
     return build;
   }
 
-  // Check every time before sizing anything, so that a stray huge time
-  // costs an error rather than a huge allocation.
+  // Every time is checked before anything is sized by it, so that a stray
+  // huge time costs an error rather than a huge allocation; a time error
+  // anywhere is the one reported. The same pass marks the slots, with the
+  // checks that may refuse the samples; the values come once nothing can
+  // fail, so that a consumed series is whole for every message. The marks
+  // have room reserved for the most slots allowed, which costs memory only
+  // as far as they are written.
   const double t_first = series.front().time;
   const auto count = static_cast<double>(series.size());
   const double max_position = std::min(kMaxSlotsPerSample * count + kSlotAllowance, 0x1p31);
+  g.present.reserve(static_cast<size_t>(max_position) + 1);
+  std::string refusal;  // two samples in a slot or a value that is not finite
   double last = 0;
   for (const Sample& s : series) {
     if (s.time < t_first) {
       build.error = "the sample at time " + number(s.time) +
                     " comes before the first sample (time " + number(t_first) + ")";
+      build.grid = Grid{};
       return build;
     }
     const double p = position(s.time, t_first, g.tau0);
@@ -129,39 +180,75 @@ GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
                     " steps of tau0 " + number(g.tau0) + " after the first (time " +
                     number(t_first) + "): more slots than " + number(kMaxSlotsPerSample) +
                     " per sample plus " + number(kSlotAllowance) + " would be mostly gaps";
+      build.grid = Grid{};
       return build;
     }
     last = std::max(last, p);
-  }
-
-  const auto slots = static_cast<size_t>(std::round(last)) + 1;
-  g.values.assign(slots, 0.0);
-  g.present.assign(slots, 0);
-  for (const Sample& s : series) {
-    const auto k = static_cast<size_t>(slot_of(s.time, t_first, g.tau0));
+    if (!refusal.empty()) continue;
+    const auto k = static_cast<size_t>(round_position(p));
+    if (k == g.present.size()) {
+      g.present.push_back(0);
+    } else if (k > g.present.size()) {
+      g.present.resize(k + 1, 0);
+    }
     if (g.present[k]) {
       const auto first = std::find_if(series.begin(), series.end(), [&](const Sample& o) {
         return static_cast<size_t>(slot_of(o.time, t_first, g.tau0)) == k;
       });
-      build.error = "samples at times " + number(first->time) + " and " + number(s.time) +
-                    " fall in one slot of tau0 " + number(g.tau0);
-      build.grid = Grid{};
-      return build;
+      refusal = "samples at times " + number(first->time) + " and " + number(s.time) +
+                " fall in one slot of tau0 " + number(g.tau0);
+      continue;
     }
     // v - f0 is exact when v lies within a factor 2 of f0 (Sterbenz).
     const double v = g.nominal != 0 ? s.value - g.nominal : s.value;
     if (!std::isfinite(v)) {
-      build.error = "the value " + number(s.value) + " at time " + number(s.time) +
-                    (std::isfinite(s.value) ? " is too far from the nominal frequency"
-                                            : " is not a finite number");
-      build.grid = Grid{};
-      return build;
+      refusal = "the value " + number(s.value) + " at time " + number(s.time) +
+                (std::isfinite(s.value) ? " is too far from the nominal frequency"
+                                        : " is not a finite number");
+      continue;
     }
     g.present[k] = 1;
-    g.values[k] = v;
   }
+  if (!refusal.empty()) {
+    build.error = refusal;
+    build.grid = Grid{};
+    return build;
+  }
+  const auto slots = static_cast<size_t>(std::round(last)) + 1;
+  g.present.resize(slots, 0);
+  // Filled in file order, so that the pages of the values are first touched
+  // as those of the samples go back. One more than the slots is reserved:
+  // prepare_grid_taking_values turns the values into a prefix sum in place.
+  g.values.reserve(slots + 1);
+  advise_huge_pages(g.values.data(), g.values.capacity() * sizeof(double));
+  uintptr_t released = 0;
+  for (size_t i = 0; i < series.size(); ++i) {
+    const Sample& s = series[i];
+    const auto k = static_cast<size_t>(slot_of(s.time, t_first, g.tau0));
+    const double v = g.nominal != 0 ? s.value - g.nominal : s.value;
+    while (g.values.size() < k) g.values.push_back(0.0);
+    if (k == g.values.size()) {
+      g.values.push_back(v);
+    } else {
+      g.values[k] = v;
+    }
+    if (consume && i % kReleaseEvery == 0) release_samples(series, i, &released);
+  }
+  g.values.resize(slots);
   g.samples = static_cast<int64_t>(series.size());
   g.gaps = static_cast<int64_t>(slots) - g.samples;
+  return build;
+}
+
+}  // namespace
+
+GridBuild make_grid(const SampleSeries& series, const GridSettings& settings) {
+  return make_grid_from(series, settings, false);
+}
+
+GridBuild make_grid(SampleSeries&& series, const GridSettings& settings) {
+  GridBuild build = make_grid_from(series, settings, true);
+  series = SampleSeries();
   return build;
 }
 

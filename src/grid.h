@@ -29,11 +29,16 @@ struct Grid {
   DataKind kind = DataKind::kFrequency;
   double tau0 = 1;
   double nominal = 0;
-  std::vector<double> values;    // one per slot; 0 where a gap
-  std::vector<uint8_t> present;  // 1 where the slot holds a sample, 0 for a gap
+  // One per slot; 0 where a gap. Empty once prepare_grid_taking_values has
+  // made a frequency grid's values into its phase.
+  std::vector<double> values;
+  std::vector<uint8_t> present;  // one per slot: 1 where it holds a sample, 0 for a gap
   int64_t samples = 0;           // slots that hold a sample
   int64_t gaps = 0;              // slots that do not
 };
+
+// The slots of a grid, whether or not it still holds its values.
+inline size_t slot_count(const Grid& grid) { return grid.present.size(); }
 
 struct GridBuild {
   Grid grid;
@@ -57,6 +62,10 @@ inline constexpr double kSlotAllowance = 0x1p22;
 // give an error naming the times or values, and an empty grid. The nominal
 // is ignored for phase data.
 GridBuild make_grid(const SampleSeries& series, const GridSettings& settings);
+// The same grid, taking the series: its memory goes back to the system as
+// the samples are placed (about as much as the grid takes is held at once,
+// not both), and it is left empty.
+GridBuild make_grid(SampleSeries&& series, const GridSettings& settings);
 
 }  // namespace tauspan
 

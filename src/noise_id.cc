@@ -10,6 +10,7 @@
 
 #include "double_double.h"
 #include "intervals.h"
+#include "noise_points.h"
 
 namespace tauspan {
 namespace {
@@ -35,32 +36,9 @@ struct Series {
   std::vector<uint8_t> present;
 };
 
-int64_t count_present(const Series& z) {
-  return std::count(z.present.begin(), z.present.end(), uint8_t{1});
-}
-
-double first_present_value(const Grid& grid) {
-  for (size_t i = 0; i < grid.values.size(); ++i) {
-    if (grid.present[i]) return grid.values[i];
-  }
-  return 0;
-}
-
-// Whether slots [begin, end) all hold a sample.
-bool whole(const PreparedGrid& p, size_t begin, size_t end) {
-  return p.gap_prefix.empty() || p.gap_prefix[end] == p.gap_prefix[begin];
-}
-
-// Entry k of a double-double prefix sum.
-HiLo<double> at(const std::vector<double>& hi, const std::vector<double>& lo, size_t k) {
-  return {hi[k], lo[k]};
-}
-
-HiLo<double> minus(HiLo<double> a, HiLo<double> b) { return add(a, HiLo<double>{-b.hi, -b.lo}); }
-
 // The second difference a - 2b + c of prefix-sum entries, as (a - b) - (b - c).
 HiLo<double> second_difference(HiLo<double> a, HiLo<double> b, HiLo<double> c) {
-  return minus(minus(a, b), minus(b, c));
+  return prefix_difference(prefix_difference(a, b), prefix_difference(b, c));
 }
 
 // The grid at factor m: means of m consecutive frequency slots (present only
@@ -70,7 +48,7 @@ HiLo<double> second_difference(HiLo<double> a, HiLo<double> b, HiLo<double> c) {
 // before anything is summed.
 Series averaged(const PreparedGrid& p, int64_t m) {
   const Grid& grid = *p.grid;
-  const size_t slots = grid.values.size();
+  const size_t slots = slot_count(grid);
   const size_t step = static_cast<size_t>(m);
   Series z;
   // Exactly as long as it will be: at m = 1 it is the grid's length.
@@ -86,9 +64,10 @@ Series averaged(const PreparedGrid& p, int64_t m) {
     return z;
   }
   for (size_t start = 0; start + step <= slots; start += step) {
-    const uint8_t all = whole(p, start, start + step);
-    const double sum =
-        minus(at(p.phase_hi, p.phase_lo, start + step), at(p.phase_hi, p.phase_lo, start)).hi;
+    const uint8_t all = slots_whole(p, start, start + step);
+    const double sum = prefix_difference(prefix_entry(p.phase_hi, p.phase_lo, start + step),
+                                         prefix_entry(p.phase_hi, p.phase_lo, start))
+                           .hi;
     z.value.push_back(all ? sum / static_cast<double>(m) : 0);
     z.present.push_back(all);
   }
@@ -108,84 +87,65 @@ void difference(Series& z) {
   z.present.pop_back();
 }
 
-// Removes the least-squares polynomial of the index (degree 1: a frequency
-// drift; degree 2: the frequency offset and drift of phase data), which would
-// otherwise read as a steeper noise. Leaves z alone when the fit is singular.
-void remove_trend(Series& z, int degree) {
-  const size_t n = z.value.size();
-  const double centre = static_cast<double>(n - 1) / 2;
-  const double half = std::max(centre, 1.0);  // the index mapped onto [-1, 1]
-  double power_sums[5] = {};
-  double a[3][4] = {};  // normal equations, right-hand side in column 3
-  for (size_t k = 0; k < n; ++k) {
-    if (!z.present[k]) continue;
-    const double u = (static_cast<double>(k) - centre) / half;
-    double p = 1;
-    for (int j = 0; j <= 2 * degree; ++j) {
-      power_sums[j] += p;
-      if (j <= degree) a[j][3] += p * z.value[k];
-      p *= u;
-    }
-  }
-  const int size = degree + 1;
-  for (int i = 0; i < size; ++i) {
-    for (int j = 0; j < size; ++j) a[i][j] = power_sums[i + j];
-  }
-  for (int col = 0; col < size; ++col) {
-    int pivot = col;
-    for (int row = col + 1; row < size; ++row) {
-      if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
-    }
-    if (!(std::fabs(a[pivot][col]) > 1e-12 * power_sums[0])) return;
-    std::swap(a[col], a[pivot]);
-    for (int row = 0; row < size; ++row) {
-      if (row == col) continue;
-      const double factor = a[row][col] / a[col][col];
-      for (int j = col; j < 4; ++j) a[row][j] -= factor * a[col][j];
-    }
-  }
-  for (size_t k = 0; k < n; ++k) {
-    if (!z.present[k]) continue;
-    const double u = (static_cast<double>(k) - centre) / half;
-    double fit = 0;
-    for (int j = degree; j >= 0; --j) fit = fit * u + a[j][3] / a[j][j];
-    z.value[k] -= fit;
-  }
-}
-
 // r1 = sum over neighbour pairs of (z_k - mean)(z_k+1 - mean), over the sum
-// of (z_k - mean)^2. With gaps the pair sum is scaled up to the n - 1 pairs
-// that n present points in a row would give. NaN without spread or pairs.
-double lag1_autocorrelation(const Series& z) {
+// of (z_k - mean)^2, for the points stepped `steps` times. With gaps the
+// pair sum is scaled up to the n - 1 pairs that n present points in a row
+// would give. NaN without spread or pairs.
+double lag1_autocorrelation(const DetrendedPoints& z, int steps) {
+  // Sums run in locals within a block, so that they stay in registers.
   double sum = 0;
   int64_t n = 0;
-  for (size_t k = 0; k < z.value.size(); ++k) {
-    if (!z.present[k]) continue;
-    sum += z.value[k];
-    ++n;
-  }
+  z.walk(steps, [&](size_t, const double* value, const uint8_t* present, size_t count) {
+    double s = sum;
+    int64_t c = n;
+    for (size_t i = 0; i < count; ++i) {
+      if (!present[i]) continue;
+      s += value[i];
+      ++c;
+    }
+    sum = s;
+    n = c;
+  });
   const double mean = sum / static_cast<double>(n);
   double numerator = 0;
   double denominator = 0;
   int64_t pairs = 0;
-  for (size_t k = 0; k < z.value.size(); ++k) {
-    if (!z.present[k]) continue;
-    denominator += (z.value[k] - mean) * (z.value[k] - mean);
-    if (k + 1 < z.value.size() && z.present[k + 1]) {
-      numerator += (z.value[k] - mean) * (z.value[k + 1] - mean);
-      ++pairs;
+  // Each pair is counted at its second point; the sums take their terms in
+  // the order of the first.
+  double before = 0;
+  uint8_t before_present = 0;
+  z.walk(steps, [&](size_t k, const double* value, const uint8_t* present, size_t count) {
+    double num = numerator;
+    double den = denominator;
+    int64_t c = pairs;
+    double b = before;
+    uint8_t bp = before_present;
+    for (size_t i = 0; i < count; ++i) {
+      const double v = value[i];
+      if (k + i > 0 && bp && present[i]) {
+        num += (b - mean) * (v - mean);
+        ++c;
+      }
+      if (present[i]) den += (v - mean) * (v - mean);
+      b = v;
+      bp = present[i];
     }
-  }
+    numerator = num;
+    denominator = den;
+    pairs = c;
+    before = b;
+    before_present = bp;
+  });
   if (pairs == 0 || !(denominator > 0)) return std::numeric_limits<double>::quiet_NaN();
   return numerator * static_cast<double>(n - 1) / static_cast<double>(pairs) / denominator;
 }
 
-// Differences the series until it is stationary (delta < 0.25) or d_max
+// Differences the points until they are stationary (delta < 0.25) or d_max
 // times; delta = r1 / (1 + r1) estimates the exponent of (2 sin pi f)^-2delta.
-int autocorrelation_alpha(Series z, DataKind kind, int d_max, int alpha_min) {
-  remove_trend(z, kind == DataKind::kPhase ? 2 : 1);
+int autocorrelation_alpha(const AveragedPoints& points, DataKind kind, int d_max, int alpha_min) {
+  const DetrendedPoints z = detrended(points, kind == DataKind::kPhase ? 2 : 1);
   for (int d = 0;; ++d) {
-    const double r1 = lag1_autocorrelation(z);
+    const double r1 = lag1_autocorrelation(z, d);
     if (std::isnan(r1)) return kNoAlpha;
     const double delta = r1 / (1 + r1);
     if (delta < 0.25 || d >= d_max) {
@@ -194,7 +154,6 @@ int autocorrelation_alpha(Series z, DataKind kind, int d_max, int alpha_min) {
       // Steeper or bluer than the statistic can tell: the nearest it can.
       return static_cast<int>(std::clamp(alpha, static_cast<double>(alpha_min), 2.0));
     }
-    difference(z);
   }
 }
 
@@ -212,7 +171,7 @@ double b1_expected(double n, int mu) {
 // for flicker PM. NaN when either has no term.
 double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
   const Grid& grid = *p.grid;
-  const size_t slots = grid.values.size();
+  const size_t slots = slot_count(grid);
   const size_t step = static_cast<size_t>(m);
   const bool phase = grid.kind == DataKind::kPhase;
   const auto starts = static_cast<int64_t>(slots) - 3 * m;  // about as many of either term
@@ -234,25 +193,44 @@ double modified_to_allan_ratio(const PreparedGrid& p, int64_t m) {
       const double* x = grid.values.data() + i;
       d = (x[2 * step] - x[step]) - (x[step] - x[0]);
     } else {
-      if (!whole(p, i, i + 2 * step)) continue;
-      d = second_difference(at(p.phase_hi, p.phase_lo, i + 2 * step),
-                            at(p.phase_hi, p.phase_lo, i + step), at(p.phase_hi, p.phase_lo, i))
+      if (!slots_whole(p, i, i + 2 * step)) continue;
+      d = second_difference(prefix_entry(p.phase_hi, p.phase_lo, i + 2 * step),
+                            prefix_entry(p.phase_hi, p.phase_lo, i + step),
+                            prefix_entry(p.phase_hi, p.phase_lo, i))
               .hi;
     }
     allan += d * d;
     ++allan_terms;
   }
-  double modified = 0;
-  int64_t modified_terms = 0;
+  // The running sums where the modified terms need them: from the prepared
+  // ones, or (a run that needs them for nothing else) made for these alone.
+  std::vector<size_t> starts_used;
   for (size_t i = 0; i + modified_span <= slots; i += stride) {
-    if (!whole(p, i, i + modified_span)) continue;
-    const HiLo<double> s0 = at(p.sum_hi, p.sum_lo, i);
-    const HiLo<double> s1 = at(p.sum_hi, p.sum_lo, i + step);
-    const HiLo<double> s2 = at(p.sum_hi, p.sum_lo, i + 2 * step);
-    const HiLo<double> s3 = at(p.sum_hi, p.sum_lo, i + 3 * step);
-    const double d = minus(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
+    if (slots_whole(p, i, i + modified_span)) starts_used.push_back(i);
+  }
+  std::vector<HiLo<double>> made;
+  if (p.sum_hi.empty()) {
+    std::vector<size_t> indices;
+    indices.reserve(4 * starts_used.size());
+    for (const size_t i : starts_used) {
+      for (size_t j = 0; j < 4; ++j) indices.push_back(i + j * step);
+    }
+    made = running_sums_at(p, indices);
+  }
+  auto sum_at = [&](size_t term, size_t j) {
+    return made.empty() ? prefix_entry(p.sum_hi, p.sum_lo, starts_used[term] + j * step)
+                        : made[4 * term + j];
+  };
+  double modified = 0;
+  const auto modified_terms = static_cast<int64_t>(starts_used.size());
+  for (size_t t = 0; t < starts_used.size(); ++t) {
+    const HiLo<double> s0 = sum_at(t, 0);
+    const HiLo<double> s1 = sum_at(t, 1);
+    const HiLo<double> s2 = sum_at(t, 2);
+    const HiLo<double> s3 = sum_at(t, 3);
+    const double d =
+        prefix_difference(second_difference(s3, s2, s1), second_difference(s2, s1, s0)).hi;
     modified += d * d;
-    ++modified_terms;
   }
   if (allan_terms == 0 || modified_terms == 0) return std::numeric_limits<double>::quiet_NaN();
   const double md = static_cast<double>(m);
@@ -309,12 +287,17 @@ int b1_alpha(const PreparedGrid& grid, const Series& averages, int64_t m) {
 
 int noise_alpha(const PreparedGrid& prepared, Statistic s, int64_t m) {
   const Grid& grid = *prepared.grid;
-  if (m < 1 || grid.values.empty() || grid.present.size() != grid.values.size()) return kNoAlpha;
+  const size_t slots = slot_count(grid);
+  // A prepared frequency grid may have given up its values for its phase.
+  const bool values = grid.values.size() == slots ||
+                      (grid.kind == DataKind::kFrequency && grid.values.empty());
+  if (m < 1 || slots == 0 || !values) return kNoAlpha;
   const bool hadamard = s == Statistic::kHdev || s == Statistic::kOhdev;
-  Series z = averaged(prepared, m);
-  if (count_present(z) >= kMinAutocorrelationPoints) {
-    return autocorrelation_alpha(std::move(z), grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
+  const AveragedPoints points = averaged_points(prepared, m);
+  if (count_present(points, kMinAutocorrelationPoints) >= kMinAutocorrelationPoints) {
+    return autocorrelation_alpha(points, grid.kind, hadamard ? 3 : 2, hadamard ? -4 : -2);
   }
+  Series z = averaged(prepared, m);
   if (grid.kind == DataKind::kPhase) difference(z);
   return b1_alpha(prepared, z, m);
 }

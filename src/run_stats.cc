@@ -85,6 +85,10 @@ void rows_done(StatsWatch& w, double modelled_seconds) {
   }
 }
 
+// Rows of one statistic beyond which the running sums are kept (16 bytes a
+// slot) rather than made again where the noise identification needs them.
+constexpr size_t kRowsForRunningSums = 64;
+
 // The slot width: -tau0 when given; with row numbers as time, one row
 // (the time multiplier); otherwise 0, which leaves it to the samples.
 double grid_tau0(const RunSettings& settings, const StatsSettings& stats) {
@@ -211,25 +215,35 @@ int read_and_compute(const std::string& path, const RunSettings& settings,
   grid_settings.kind = stats.kind;
   grid_settings.nominal = stats.nominal;
   grid_settings.tau0 = grid_tau0(settings, stats);
-  const GridBuild built = make_grid(read.samples, grid_settings);
-  read.samples = SampleSeries();  // the grid holds what is needed from here on
+  // The series goes back as the grid fills: the grid holds what is needed
+  // from here on.
+  GridBuild built = make_grid(std::move(read.samples), grid_settings);
   if (!built.error.empty()) {
     report("cannot place the samples of '" + path + "' on a grid: " + built.error);
     return kFailed;
   }
-  const Grid& grid = built.grid;
+  Grid& grid = built.grid;
   say("%s\n", grid_summary(grid).c_str());
 
-  const PreparedGrid prepared = prepare_grid(grid);
   LongTermSeries long_term;
+  bool long_term_made = false;
+  bool running_sums = false;
   for (const Statistic s : stats.statistics) {
-    if (is_long_term(s)) {
+    if (is_long_term(s) && !long_term_made) {
       long_term = prepare_long_term(grid);
-      break;
+      long_term_made = true;
     }
+    // Without mdev and tdev the running sums serve only the noise
+    // identification of rows with few averages, which makes the few it
+    // needs from marks; a statistic of many rows looks them up instead.
+    running_sums |= s == Statistic::kMdev || s == Statistic::kTdev ||
+                    averaging_factors(stats, s, grid).size() > kRowsForRunningSums;
   }
+  // After the long-term series, which is made from the values that this
+  // turns into the phase of frequency data.
+  const PreparedGrid prepared = prepare_grid_taking_values(grid, running_sums);
   watch.path = path;
-  watch.slots = static_cast<double>(grid.values.size());
+  watch.slots = static_cast<double>(slot_count(grid));
   for (const Statistic s : stats.statistics) {
     for (const int64_t m : averaging_factors(stats, s, grid)) {
       watch.total += stats_row_seconds(s, watch.slots, static_cast<double>(m));

@@ -19,16 +19,6 @@ constexpr size_t kFirstBlock = 4096 / sizeof(Sample);
 constexpr size_t kLargestBlock = (size_t{2} << 20) / sizeof(Sample);
 constexpr uintptr_t kHugePage = uintptr_t{1} << 21;
 
-// Huge pages for the whole 2 MiB pages inside [begin, begin + bytes).
-void advise_huge_pages(void* begin, size_t bytes) {
-  const auto b = reinterpret_cast<uintptr_t>(begin);
-  const uintptr_t first = (b + kHugePage - 1) & ~(kHugePage - 1);
-  if (b + bytes >= first + kHugePage) {
-    ::madvise(reinterpret_cast<void*>(first), (b + bytes - first) & ~(kHugePage - 1),
-              MADV_HUGEPAGE);
-  }
-}
-
 }  // namespace
 
 SampleBlocks::SampleBlocks(SampleBlocks&& other) noexcept
@@ -115,6 +105,16 @@ void SampleBlocks::release() {
   blocks_.clear();
   next_ = end_ = nullptr;
 }
+
+void advise_huge_pages(void* begin, size_t bytes) {
+  const auto b = reinterpret_cast<uintptr_t>(begin);
+  const uintptr_t first = (b + kHugePage - 1) & ~(kHugePage - 1);
+  if (b + bytes >= first + kHugePage) {
+    ::madvise(reinterpret_cast<void*>(first), (b + bytes - first) & ~(kHugePage - 1),
+              MADV_HUGEPAGE);
+  }
+}
+
 
 void reserve_exactly(SampleSeries& series, size_t count) {
   series.reserve(count);

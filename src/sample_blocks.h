@@ -49,6 +49,10 @@ class SampleBlocks {
   Sample* end_ = nullptr;
 };
 
+// Asks for huge pages for the whole 2 MiB pages inside [begin, begin +
+// bytes), so that filling a large buffer takes fewer faults.
+void advise_huge_pages(void* begin, size_t bytes);
+
 // Reserves `count` samples in `series`, asking for huge pages where the
 // reservation is large, so that filling it takes fewer faults.
 void reserve_exactly(SampleSeries& series, size_t count);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 
 namespace tauspan {
 namespace {
@@ -100,6 +101,13 @@ TEST(MakeGrid, RefusesWhatCannotBeAGridNamingTheTimesOrValues) {
   } kCases[] = {
       {at_times({0, 1, 1.4, 3}), 1, "samples at times 1 and 1.4 fall in one slot of tau0 1"},
       {at_times({5, 6, 4.75}), 1, "the sample at time 4.75 comes before the first sample (time 5)"},
+      // A wrong time is reported before a shared slot or a bad value met
+      // earlier.
+      {at_times({0, 1, 1.4, -3}), 1,
+       "the sample at time -3 comes before the first sample (time 0)"},
+      {{{0, 1}, {1, inf}, {2, 1}, {1e300, 1}}, 1,
+       "the sample at time 1e+300 lies 1e+300 steps of tau0 1 after the first (time 0): "
+       "more slots than 8 per sample plus 4194304 would be mostly gaps"},
       {at_times({0, 1, 1e300}), 1,
        "the sample at time 1e+300 lies 1e+300 steps of tau0 1 after the first (time 0): "
        "more slots than 8 per sample plus 4194304 would be mostly gaps"},
@@ -117,7 +125,38 @@ TEST(MakeGrid, RefusesWhatCannotBeAGridNamingTheTimesOrValues) {
     const GridBuild b = make_grid(c.series, with_tau0(c.tau0));
     EXPECT_EQ(c.error, b.error);
     EXPECT_TRUE(b.grid.values.empty());
+    // A series given up to the grid is whole for every message.
+    SampleSeries taken = c.series;
+    EXPECT_EQ(c.error, make_grid(std::move(taken), with_tau0(c.tau0)).error);
+    EXPECT_TRUE(taken.empty());
   }
+}
+
+TEST(MakeGrid, ASeriesGivenUpGivesTheSameGridAsOneKept) {
+  // Millions of bytes of jittered samples, so that their pages go back as
+  // the grid fills: lost readings, a few late ones written out of order,
+  // and a nominal taken off. The grid's tau0 and every slot are the same.
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> jitter(-0.2, 0.2);
+  SampleSeries s;
+  for (int k = 0; k < 600000; ++k) {
+    if (k % 101 == 7) continue;
+    s.push_back({1e6 + 0.5 * (k + (k ? jitter(rng) : 0)), 1e7 + static_cast<double>(rng() % 1000)});
+    if (k % 5003 == 9 && s.size() > 3) std::swap(s[s.size() - 1], s[s.size() - 3]);
+  }
+  GridSettings settings;
+  settings.nominal = 1e7;
+  const GridBuild kept = make_grid(s, settings);
+  ASSERT_EQ("", kept.error);
+  SampleSeries copy = s;
+  const GridBuild given = make_grid(std::move(copy), settings);
+  ASSERT_EQ("", given.error);
+  EXPECT_TRUE(copy.empty());
+  EXPECT_EQ(kept.grid.tau0, given.grid.tau0);
+  EXPECT_EQ(kept.grid.values, given.grid.values);
+  EXPECT_EQ(kept.grid.present, given.grid.present);
+  EXPECT_EQ(kept.grid.gaps, given.grid.gaps);
+  EXPECT_GT(kept.grid.gaps, 5000);
 }
 
 TEST(MakeGrid, AllowsSparseGridsUpToTheSlotLimit) {

@@ -114,6 +114,11 @@ TEST(ThreadsTest, EveryStatisticIsTheSameWhateverTheThreads) {
                                     {"-stat", "tdev,ohdev,ttotdev,htotdev,tierms,oadev", "-phase",
                                      "-biascorr", "-taus", "decade"},
                                     7);
+  // Without mdev and tdev, and few rows: the running sums that the noise
+  // identification needs are made where it needs them.
+  expect_same_for_1_2_and_7_threads(with_gaps, {"-stat", "adev,oadev,hdev,ohdev,theo1"}, 6);
+  expect_same_for_1_2_and_7_threads(noisy_series(1500, false),
+                                    {"-stat", "oadev,hdev", "-phase", "-taus", "decade"}, 3);
 }
 
 TEST(ThreadsTest, TheOptionIsEchoedAndABadValueStopsTheWalk) {
