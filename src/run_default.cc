@@ -155,10 +155,11 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
           ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter, even)
           : FastShared{};
   // With the even table a work item is a group of taus, whose passes share
-  // the table's blocks; otherwise one tau. Enough groups stay to keep every
-  // worker busy.
+  // the table's blocks; otherwise one tau. Five groups a worker keep every
+  // worker busy to the end.
+  const int64_t per_worker_groups = 5 * static_cast<int64_t>(threads);
   const int64_t group =
-      fast.even ? std::clamp<int64_t>(n / (8 * static_cast<int64_t>(threads)), 1, 16) : 1;
+      fast.even ? std::clamp<int64_t>((n + per_worker_groups - 1) / per_worker_groups, 1, 16) : 1;
   const int64_t window = ordered_window(threads);
   std::vector<Row> rows(static_cast<size_t>(window * group));
   const auto check = [&](double k) {
