@@ -43,8 +43,9 @@ struct EvenTable {
 // series' memory: `series` is then left empty. Returns false, and leaves the
 // series untouched, when a value is missing, infinite or NaN, or lies more
 // than 2^30 times the median step from one value to the next away from the
-// mean: such a value would set the grid of every sum.
-bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table);
+// mean: such a value would set the grid of every sum. Its passes run on up
+// to `threads` threads, with the same result for any count.
+bool take_even_table(SampleSeries& series, EvenTimes times, EvenTable& table, int threads = 1);
 
 struct EvenRow {
   double avar = 0;

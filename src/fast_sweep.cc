@@ -313,13 +313,13 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
 
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter) {
   const fast::EvenTimes times = fast::even_times(series);
-  return take_fast_sweep(std::move(series), overlap, jitter, times);
+  return take_fast_sweep(std::move(series), overlap, jitter, times, 1);
 }
 
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter,
-                           fast::EvenTimes times) {
+                           fast::EvenTimes times, int threads) {
   {
-    if (EvenTable table; fast::take_even_table(series, times, table)) {
+    if (EvenTable table; fast::take_even_table(series, times, table, threads)) {
       FastShared shared;
       shared.overlap = overlap;
       shared.jitter = jitter;

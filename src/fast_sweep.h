@@ -85,7 +85,7 @@ FastShared share_fast_sweep(const SampleSeries& series, bool overlap, double jit
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter);
 // The same when the caller has looked at the times already.
 FastShared take_fast_sweep(SampleSeries&& series, bool overlap, double jitter,
-                           fast::EvenTimes times);
+                           fast::EvenTimes times, int threads);
 FastScratch fast_scratch(const FastShared& shared);
 FastRow fast_tau(const FastShared& shared, double tau, FastScratch& scratch);
 // Several taus at once: with the even table their passes share its blocks.

@@ -152,7 +152,8 @@ int read_and_sweep(const std::string& path, const RunSettings& settings,
   // table of prefix sums. Nothing below reads `series` then.
   const FastShared fast =
       settings.running_sums
-          ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter, even)
+          ? take_fast_sweep(std::move(read.samples), settings.overlap, settings.jitter, even,
+                            threads)
           : FastShared{};
   // With the even table a work item is a group of taus, whose passes share
   // the table's blocks; otherwise one tau. Five groups a worker keep every

@@ -159,6 +159,30 @@ TEST(FastEvenTest, SeriesTheTableCannotHoldAreGivenBackUntouched) {
   EXPECT_TRUE(s.empty());
 }
 
+TEST(FastEvenTest, TheTableIsTheSameForAnyThreadsAndExactAcrossItsParts) {
+  std::mt19937_64 rng(79);
+  std::normal_distribution<double> g(0, 1);
+  // Long enough to be made in parts; a drifting walk, so the lows matter.
+  double step = 0;
+  const SampleSeries s = even(70001, 5, 0.5, [&](size_t) { return step += 0.02 + g(rng); });
+  SampleSeries one = s;
+  fast::EvenTable first;
+  ASSERT_TRUE(fast::take_even_table(one, fast::even_times(s), first, 1));
+  for (const int threads : {2, 3}) {
+    SampleSeries again = s;
+    fast::EvenTable table;
+    ASSERT_TRUE(fast::take_even_table(again, fast::even_times(s), table, threads));
+    EXPECT_TRUE(same_bits(table.memory, first.memory)) << threads << " threads";
+  }
+  const std::vector<double> taus = {1, 1.5, 3.5, 20};
+  const std::vector<fast::EvenRow> rows = fast::even_rows(first, taus, 0);
+  for (size_t k = 0; k < taus.size(); ++k) {
+    const Exact e = exact_avar(s, taus[k], true, 0);
+    EXPECT_EQ(rows[k].bins, e.bins);
+    EXPECT_NEAR(rows[k].avar, e.avar, 1e-14 * e.avar) << taus[k];
+  }
+}
+
 TEST(FastEvenTest, GroupsAndVectorWidthsGiveTheSameBits) {
   std::mt19937_64 rng(73);
   std::normal_distribution<double> g(0, 1);
