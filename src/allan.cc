@@ -186,17 +186,16 @@ Sample window_mean(std::span<const Sample> window) {
   return {kMissing, kMissing};
 }
 
-SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
-                          SampleSeries reuse) {
-  const Kernel kernel = g_kernel;
-  SampleSeries bins = std::move(reuse);
-  bins.clear();
+namespace {
+
+// The bin averaging's walk of a series that is not empty: appends the bins
+// to `pending`'s bins, calling after_close() once a window closes.
+template <typename AfterClose>
+void walk_windows(const SampleSeries& series, double tau, bool overlap, PendingWindows& pending,
+                  AfterClose after_close) {
   const size_t n = series.size();
-  if (n == 0) return bins;
-  if (overlap) bins.reserve(n);
   const Sample* s = series.data();
   bool clean = !is_missing(s[0]);  // the vector sums do not skip missing samples
-  PendingWindows pending{series, bins, kernel};
   size_t front = 0;
   for (size_t i = 1; i < n; ++i) {
     if (clean && is_missing(s[i])) {
@@ -206,9 +205,22 @@ SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
     if (tau > s[i].time - s[front].time) continue;
     pending.add(front, i, overlap && clean);
     front = overlap ? front + 1 : i;
+    after_close();
   }
   if (s[n - 1].time - s[front].time > 0.9 * tau) pending.add(front, n, overlap && clean);
   pending.flush();
+}
+
+}  // namespace
+
+SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
+                          SampleSeries reuse) {
+  SampleSeries bins = std::move(reuse);
+  bins.clear();
+  if (series.empty()) return bins;
+  if (overlap) bins.reserve(series.size());
+  PendingWindows pending{series, bins, g_kernel};
+  walk_windows(series, tau, overlap, pending, [] {});
   return bins;
 }
 
@@ -249,15 +261,11 @@ struct Pairing {
 
 TauVariance allan_tau(const SampleSeries& series, double tau, bool overlap, double jitter,
                       SampleSeries& scratch, size_t keep) {
-  const Kernel kernel = g_kernel;
   SampleSeries& bins = scratch;
   bins.clear();
   TauVariance result;
-  const size_t n = series.size();
-  if (n == 0) return result;
-  const Sample* s = series.data();
-  bool clean = !is_missing(s[0]);
-  PendingWindows pending{series, bins, kernel};
+  if (series.empty()) return result;
+  PendingWindows pending{series, bins, g_kernel};
   Pairing pairing{tau * (1.0 - jitter)};
   size_t dropped = 0;
   keep = std::max<size_t>(keep, 1);
@@ -267,19 +275,9 @@ TauVariance allan_tau(const SampleSeries& series, double tau, bool overlap, doub
     pairing.take(bins, bins.size() - static_cast<size_t>(pending.count));
     pairing.trim(bins, dropped);
   };
-  size_t front = 0;
-  for (size_t i = 1; i < n; ++i) {
-    if (clean && is_missing(s[i])) {
-      pending.flush();
-      clean = false;
-    }
-    if (tau > s[i].time - s[front].time) continue;
-    pending.add(front, i, overlap && clean);
-    front = overlap ? front + 1 : i;
+  walk_windows(series, tau, overlap, pending, [&] {
     if (bins.size() - pairing.next >= keep) pair_made();
-  }
-  if (s[n - 1].time - s[front].time > 0.9 * tau) pending.add(front, n, overlap && clean);
-  pending.flush();
+  });
   result.bins = dropped + bins.size();
   if (result.bins < 2) return result;
   pair_made();

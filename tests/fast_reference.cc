@@ -9,10 +9,8 @@ namespace tauspan {
 
 typedef __float128 Quad;
 
-namespace {
-
-// The windows [begin, end) of one tau, found as the bin averaging finds them.
-std::vector<std::pair<size_t, size_t>> windows(const SampleSeries& s, double tau, bool overlap) {
+std::vector<std::pair<size_t, size_t>> bin_windows(const SampleSeries& s, double tau,
+                                                   bool overlap) {
   std::vector<std::pair<size_t, size_t>> w;
   size_t front = 0;
   for (size_t i = 1; i < s.size(); ++i) {
@@ -24,10 +22,8 @@ std::vector<std::pair<size_t, size_t>> windows(const SampleSeries& s, double tau
   return w;
 }
 
-}  // namespace
-
 Exact exact_avar(const SampleSeries& s, double tau, bool overlap, double jitter) {
-  const auto w = windows(s, tau, overlap);
+  const auto w = bin_windows(s, tau, overlap);
   std::vector<double> times;
   std::vector<Quad> values;
   for (const auto& [b, e] : w) {

@@ -6,6 +6,8 @@
 #define TAUSPAN_FAST_REFERENCE_H_
 
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 #include "sample.h"
 
@@ -17,6 +19,11 @@ struct Exact {
 };
 
 Exact exact_avar(const SampleSeries& s, double tau, bool overlap, double jitter);
+
+// The windows [begin, end) that the bins of one tau average, found as the
+// bin averaging finds them.
+std::vector<std::pair<size_t, size_t>> bin_windows(const SampleSeries& s, double tau,
+                                                   bool overlap);
 
 }  // namespace tauspan
 

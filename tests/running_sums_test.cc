@@ -7,25 +7,12 @@
 #include <random>
 
 #include "allan.h"
+#include "fast_reference.h"
 #include "reference.h"
 #include "test_util.h"
 
 namespace tauspan {
 namespace {
-
-// The windows [begin, end) that the bins of one tau average, found as the
-// bin averaging finds them.
-std::vector<std::pair<size_t, size_t>> windows(const SampleSeries& s, double tau, bool overlap) {
-  std::vector<std::pair<size_t, size_t>> w;
-  size_t front = 0;
-  for (size_t i = 1; i < s.size(); ++i) {
-    if (tau > s[i].time - s[front].time) continue;
-    w.emplace_back(front, i);
-    front = overlap ? front + 1 : i;
-  }
-  if (s.back().time - s[front].time > 0.9 * tau) w.emplace_back(front, s.size());
-  return w;
-}
 
 // The mean, summed exactly in 113 bits (enough for the series below) and
 // rounded to a double.
@@ -65,7 +52,7 @@ TEST(RunningSumsTest, EveryMeanIsWithinAnUlpOfTheExactMean) {
       const double tau = tau_at(k, 12, r.min_tau, r.max_tau, round % 2);
       for (const bool overlap : {true, false}) {
         const SampleSeries bins = average_bins_running(s, tau, overlap);
-        const auto w = windows(s, tau, overlap);
+        const auto w = bin_windows(s, tau, overlap);
         ASSERT_EQ(bins.size(), w.size());
         for (size_t j = 0; j < w.size(); ++j) {
           const int64_t dt = ulps_apart(bins[j].time, exact_mean(s, w[j].first, w[j].second, &Sample::time));
@@ -98,7 +85,7 @@ TEST(RunningSumsTest, AHugeSampleAmongOrdinaryOnesLeavesEveryMeanWithinAnUlp) {
       const double tau = tau_at(k, 8, r.min_tau, r.max_tau, true);
       for (const bool overlap : {true, false}) {
         const SampleSeries bins = average_bins_running(s, tau, overlap);
-        const auto w = windows(s, tau, overlap);
+        const auto w = bin_windows(s, tau, overlap);
         ASSERT_EQ(bins.size(), w.size());
         for (size_t j = 0; j < w.size(); ++j) {
           ASSERT_LE(ulps_apart(bins[j].time, exact_mean(s, w[j].first, w[j].second, &Sample::time)), 1);
