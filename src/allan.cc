@@ -226,7 +226,8 @@ SampleSeries average_bins(const SampleSeries& series, double tau, bool overlap,
 
 namespace {
 
-// allan_variance's loop, taken up where it stopped as more bins arrive.
+// The estimator's loop over the bins, taken up where it stopped as more
+// bins arrive.
 struct Pairing {
   double threshold;
   double sum = 0;
@@ -255,6 +256,8 @@ struct Pairing {
     next -= lag;
     lag = 0;
   }
+
+  double variance() const { return count > 0 ? (sum / static_cast<double>(count)) * 0.5 : 0; }
 };
 
 }  // namespace
@@ -281,25 +284,14 @@ TauVariance allan_tau(const SampleSeries& series, double tau, bool overlap, doub
   result.bins = dropped + bins.size();
   if (result.bins < 2) return result;
   pair_made();
-  const int64_t count = pairing.count;
-  result.avar = count > 0 ? (pairing.sum / static_cast<double>(count)) * 0.5 : 0;
+  result.avar = pairing.variance();
   return result;
 }
 
 double allan_variance(const SampleSeries& bins, double tau, double jitter) {
-  const double threshold = tau * (1.0 - jitter);
-  double sum = 0;
-  int64_t count = 0;
-  size_t lag = 0;
-  for (const Sample& lead : bins) {
-    if (lead.value == kMissing) continue;
-    if (threshold > lead.time - bins[lag].time) continue;
-    const double d = bins[lag].value - lead.value;
-    sum += d * d;
-    ++count;
-    ++lag;
-  }
-  return count > 0 ? (sum / static_cast<double>(count)) * 0.5 : 0;
+  Pairing pairing{tau * (1.0 - jitter)};
+  pairing.take(bins, bins.size());
+  return pairing.variance();
 }
 
 }  // namespace tauspan
